@@ -1,0 +1,12 @@
+// Definitions of the shared globals declared in globals.h.
+#include "app/globals.h"
+
+HINSTANCE g_hInstance = NULL;
+HWND g_hMainWnd = NULL;
+HBRUSH g_hFaceBrush = NULL;
+HWND g_hProgressWnd = NULL;
+HWND g_hProgressBar = NULL;
+HWND g_hAboutWnd = NULL;
+bool g_aboutVisible = false;
+std::string g_extractPath;
+bool g_pathSelected = false;

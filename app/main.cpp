@@ -1,0 +1,109 @@
+// Entry point, main window and the message loop.
+#include <windows.h>
+#include <commctrl.h>
+
+#include "app/globals.h"
+#include "app/pelmora.h"
+#include "fetch/catalogue.h"
+
+namespace {
+
+struct ControlPlace {
+    int x, y, width, height;
+};
+
+// Where each package button goes, in catalogue order.
+const ControlPlace kPackagePlaces[kPackageCount] = {
+    {5, 30, 70, 20}, {80, 30, 70, 20}, {155, 30, 70, 20}, {5, 55, 70, 20}, {155, 55, 70, 20},
+};
+
+// WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_DEFPUSHBUTTON: every button looks like
+// the default one.
+const DWORD kButtonStyle = 0x50010001;
+
+void RegisterMainClass(HINSTANCE instance)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = MainWndProc;
+    wc.hInstance = instance;
+    wc.hbrBackground = g_hFaceBrush;
+    wc.lpszClassName = kMainClassName;
+    RegisterClassA(&wc);
+}
+
+HWND CreateChild(const char *className, const char *text, DWORD style, const ControlPlace &place,
+                 int id, HINSTANCE instance)
+{
+    return CreateWindowExA(0, className, text, style, place.x, place.y, place.width, place.height,
+                           g_hMainWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
+                           NULL);
+}
+
+void SetGuiFont(HWND control)
+{
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 TRUE);
+}
+
+void CreateMainWindow(HINSTANCE instance)
+{
+    g_hMainWnd = CreateWindowExA(0, kMainClassName, "Pelmora Downloader",
+                                 WS_VISIBLE | WS_CAPTION | WS_SYSMENU, 100, 100, 260, 105, NULL,
+                                 NULL, instance, NULL);
+
+    // The label is wider than the window and overlaps the first button row;
+    // the window clips it.
+    HWND label = CreateChild("STATIC", "What do you want to download and extract?",
+                             WS_CHILD | WS_VISIBLE, {10, 10, 360, 30}, 0, instance);
+    HWND packageButtons[kPackageCount];
+    for (int i = 0; i < kPackageCount; ++i)
+        packageButtons[i] = CreateChild("BUTTON", kPackages[i].label, kButtonStyle,
+                                        kPackagePlaces[i], kPackages[i].commandId, instance);
+    CreateChild("BUTTON", "Cancel", kButtonStyle, {80, 55, 70, 20}, kCancelButtonId, instance);
+    CreateChild("BUTTON", "?", kButtonStyle, {230, 55, 20, 20}, kAboutButtonId, instance);
+
+    // "Cancel" and "?" keep the system font.
+    for (int i = kPackageCount - 1; i >= 0; --i)
+        SetGuiFont(packageButtons[i]);
+    SetGuiFont(label);
+}
+
+}  // namespace
+
+// Shared by the main window and every progress window, which use its class.
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case WM_COMMAND:
+        OnMainCommand(hwnd, LOWORD(wParam));
+        return 0;
+    case WM_CTLCOLORSTATIC:
+        SetBkColor(reinterpret_cast<HDC>(wParam), kFaceColour);
+        return reinterpret_cast<LRESULT>(g_hFaceBrush);
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        return 0;
+    case WM_DESTROY:
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    g_hInstance = instance;
+    // Importing from COMCTL32 makes the loader map it, which registers the
+    // progress bar class on every system from the original Windows 95 on.
+    InitCommonControls();
+    g_hFaceBrush = CreateSolidBrush(kFaceColour);
+    RegisterMainClass(instance);
+    CreateMainWindow(instance);
+
+    MSG msg = {};
+    while (GetMessageA(&msg, NULL, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return static_cast<int>(msg.wParam);
+}

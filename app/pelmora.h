@@ -1,0 +1,14 @@
+// Window procedures and the handlers they hand work to.
+#pragma once
+#include <windows.h>
+
+const char kMainClassName[] = "PelmoraDownloader";
+
+// Control ids of the main window that are not packages.
+const int kCancelButtonId = 6;
+const int kAboutButtonId = 7;
+
+LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
+void OnMainCommand(HWND hwnd, int id);
+void ToggleAbout();

@@ -1,0 +1,91 @@
+# Shared by scripts/run and scripts/test: install what is missing, build, and
+# prepare a Wine prefix. Every step checks first, so a second run is quick.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$ROOT/build"
+export WINEPREFIX="$BUILD/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+say() { printf '== %s\n' "$*"; }
+
+ensure_packages() {
+    local missing=()
+    command -v i686-w64-mingw32-g++-win32 >/dev/null || missing+=(g++-mingw-w64-i686)
+    [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing+=(libz-mingw-w64-dev)
+    [ -x /usr/lib/wine/wine ] || missing+=(wine wine32)
+    command -v Xvfb >/dev/null || missing+=(xvfb)
+    command -v import >/dev/null || missing+=(imagemagick)
+    command -v python3 >/dev/null || missing+=(python3)
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v g++ >/dev/null || missing+=(g++)
+    [ -d /usr/src/googletest ] || [ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || missing+=(libgtest-dev)
+    command -v ip >/dev/null || missing+=(iproute2)
+    command -v unshare >/dev/null || missing+=(util-linux)
+    if [ ${#missing[@]} -gt 0 ]; then
+        say "installing ${missing[*]}"
+        dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+    ensure_i386_runs
+}
+
+# Wine's loader is a 32-bit Linux program. Some kernels here boot with 32-bit
+# emulation switched off; there it runs under QEMU's user-mode emulator. The
+# version in bookworm is too old for Wine (it mishandles MAP_FIXED_NOREPLACE),
+# so it comes from bookworm-backports.
+ensure_i386_runs() {
+    /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
+    say "32-bit programs do not run natively here: using QEMU user-mode emulation"
+    if ! qemu-i386-static --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
+        local list=/etc/apt/sources.list.d/bookworm-backports.list
+        grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/ ||
+            echo 'deb http://deb.debian.org/debian bookworm-backports main' > "$list"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports qemu-user-static >/dev/null
+    fi
+    [ -e /proc/sys/fs/binfmt_misc/register ] ||
+        mount -t binfmt_misc binfmt_misc /proc/sys/fs/binfmt_misc
+    # 'F' opens the interpreter now, so re-register after an upgrade of QEMU.
+    [ -e /proc/sys/fs/binfmt_misc/qemu-i386 ] && echo -1 > /proc/sys/fs/binfmt_misc/qemu-i386
+    printf '%s' ':qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386-static:F' \
+        > /proc/sys/fs/binfmt_misc/register
+    /usr/lib/wine/wine --version >/dev/null
+}
+
+build_all() {
+    say "building"
+    cmake -S "$ROOT" -B "$BUILD/win32" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD/win32" -j2
+    cmake -S "$ROOT" -B "$BUILD/native" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$BUILD/native" -j2
+}
+
+# Starts Xvfb on a free display unless one is given; sets DISPLAY.
+XVFB_PID=
+start_xvfb() {
+    local n=91
+    while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    echo "Xvfb did not start" >&2; return 1
+}
+
+stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
+
+# One prefix for every run. Without a window manager Wine waits on each hide
+# of a window unless it manages the windows itself (Managed=N).
+ensure_prefix() {
+    [ -f "$WINEPREFIX/.pelmora-ready" ] && return 0
+    say "creating the Wine prefix (once)"
+    rm -rf "$WINEPREFIX"
+    WINEARCH=win32 wine wineboot -i >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.pelmora-ready"
+}
