@@ -83,9 +83,12 @@ stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
 ensure_prefix() {
     [ -f "$WINEPREFIX/.pelmora-ready" ] && return 0
     say "creating the Wine prefix (once)"
+    local own_display=
+    [ -n "${DISPLAY:-}" ] || { start_xvfb; own_display=1; }
     rm -rf "$WINEPREFIX"
     WINEARCH=win32 wine wineboot -i >/dev/null 2>&1
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
     wineserver -w
+    [ -z "$own_display" ] || { stop_xvfb; unset DISPLAY; }
     touch "$WINEPREFIX/.pelmora-ready"
 }
