@@ -81,7 +81,14 @@ stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
 # One prefix for every run. Without a window manager Wine waits on each hide
 # of a window unless it manages the windows itself (Managed=N).
 ensure_prefix() {
-    [ -f "$WINEPREFIX/.pelmora-ready" ] && return 0
+    [ -f "$WINEPREFIX/.pelmora-ready" ] || create_prefix
+    # Wine links the Desktop to $HOME; tests pick folders there, so give the
+    # prefix a Desktop of its own instead of writing into the user's home.
+    local desktop="$WINEPREFIX/drive_c/users/$(id -un)/Desktop"
+    if [ -L "$desktop" ]; then rm "$desktop"; mkdir -p "$desktop"; fi
+}
+
+create_prefix() {
     say "creating the Wine prefix (once)"
     local own_display=
     [ -n "${DISPLAY:-}" ] || { start_xvfb; own_display=1; }
