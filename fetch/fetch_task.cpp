@@ -61,6 +61,7 @@ void CreateProgressWindow()
     g_hProgressBar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 20, 15, 360,
                                      20, g_hProgressWnd, NULL, NULL, NULL);
     SendMessageA(g_hProgressBar, PBM_SETRANGE32, 0, 100);
+    UpdateWindow(g_hProgressWnd);
 }
 
 // Waits for a child process while still dispatching messages, so the
@@ -124,6 +125,8 @@ void TransferBody(HINTERNET request, std::ofstream &file)
         file.write(buffer, got);
         total += got;
         SetProgress(total);
+        // The message loop is not running, so paint the new position now.
+        UpdateWindow(g_hProgressBar);
     }
 }
 
