@@ -211,6 +211,23 @@ def first_pick_cancelled():
     h.expect_eq("standard output", "", prog.stdout())
 
 
+@suite.case("requests", "a choice with no file-system path keeps the earlier folder")
+def virtual_folder_keeps_earlier():
+    # "My Computer" is no folder on disk, so it has no path; the request goes
+    # on with the folder chosen before, as after a cancelled picker.
+    fresh_state()
+    root = make_fixtures("good")
+    steps = (["wait-main"] + start_steps(4, TARGET) + success_box(TARGET_WIN) + ["ok-box"] +
+             start_steps(2, "My Computer") + success_box(TARGET_WIN) + ["ok-box", "close", "main"])
+    with Mirror("virtual", root) as mirror, h.Program("e2e-virtual", env=program_env()) as prog:
+        h.run_pdtest(steps).expect_ok()
+        expect_exit(prog, 0)
+    mirror.expect_fetched(EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
+    h.expect_eq("standard output", "Extract path selected: %s\n" % TARGET_WIN,
+                prog.stdout().replace("\r\n", "\n"))
+    expect_extracted(fixture_file(root, WINZIP), DESKTOP / TARGET)
+
+
 @suite.case("requests", "a server without Content-Length still succeeds")
 def no_content_length():
     fresh_state()
