@@ -32,8 +32,7 @@ def start_mirror():
 
 
 def scripted_request():
-    desktop = Path(h.wine_env()["WINEPREFIX"]) / "drive_c" / "users" / os.environ.get(
-        "USER", "root") / "Desktop"
+    desktop = h.desktop_folder()
     (desktop / DEMO_FOLDER).mkdir(parents=True, exist_ok=True)
     steps = ["wait-main", "sync", "main", "click", "4", "pick-folder", DEMO_FOLDER,
              "expect-box", "Start Task", h.pd_escape(START_TEXT), "information",

@@ -64,38 +64,8 @@ build_all() {
     cmake --build "$BUILD/native" -j2
 }
 
-# Starts Xvfb on a free display unless one is given; sets DISPLAY.
-XVFB_PID=
-start_xvfb() {
-    local n=91
-    while [ -e "/tmp/.X$n-lock" ]; do n=$((n + 1)); done
-    Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
-    XVFB_PID=$!
-    export DISPLAY=":$n"
-    for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
-    echo "Xvfb did not start" >&2; return 1
-}
-
-stop_xvfb() { [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null || true; }
-
-# One prefix for every run. Without a window manager Wine waits on each hide
-# of a window unless it manages the windows itself (Managed=N).
+# One prefix for every run, made by the test harness's own recipe.
 ensure_prefix() {
-    [ -f "$WINEPREFIX/.pelmora-ready" ] || create_prefix
-    # Wine links the Desktop to $HOME; tests pick folders there, so give the
-    # prefix a Desktop of its own instead of writing into the user's home.
-    local desktop="$WINEPREFIX/drive_c/users/$(id -un)/Desktop"
-    if [ -L "$desktop" ]; then rm "$desktop"; mkdir -p "$desktop"; fi
-}
-
-create_prefix() {
-    say "creating the Wine prefix (once)"
-    local own_display=
-    [ -n "${DISPLAY:-}" ] || { start_xvfb; own_display=1; }
-    rm -rf "$WINEPREFIX"
-    WINEARCH=win32 wine wineboot -i >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
-    wineserver -w
-    [ -z "$own_display" ] || { stop_xvfb; unset DISPLAY; }
-    touch "$WINEPREFIX/.pelmora-ready"
+    [ -f "$WINEPREFIX/system.reg" ] || say "creating the Wine prefix (once)"
+    python3 "$ROOT/tests/wine/harness.py" ensure-prefix
 }

@@ -19,6 +19,7 @@ Everything runs under $WINEPREFIX (default /tmp/wp-pdtest, made on first
 use) with WINEDEBUG=-all.
 """
 
+import getpass
 import os
 import re
 import select
@@ -60,18 +61,29 @@ def wine_env(extra=None):
 
 def ensure_prefix():
     """Create the prefix once: 32-bit, and with Wine managing its own windows
-    (Managed=N), which drops a 2 s wait on every hide without a window manager."""
+    (Managed=N), which drops a 2 s wait on every hide without a window manager.
+    Wine links the Desktop to $HOME; the tests pick folders there, so the
+    prefix gets a Desktop of its own instead of writing into the user's home."""
     env = wine_env()
     prefix = Path(env["WINEPREFIX"])
-    if (prefix / "system.reg").exists():
-        return
-    env["WINEARCH"] = "win32"
-    subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=600, check=True)
-    subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                    "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=300, check=True)
-    wait_wineserver(120)
+    if not (prefix / "system.reg").exists():
+        env["WINEARCH"] = "win32"
+        subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=600, check=True)
+        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
+                        "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=True)
+        wait_wineserver(120)
+    desktop = desktop_folder()
+    if desktop.is_symlink():
+        desktop.unlink()
+        desktop.mkdir()
+
+
+def desktop_folder():
+    """The prefix's Desktop, where the folder picker starts."""
+    user = os.environ.get("USER") or getpass.getuser()
+    return Path(wine_env()["WINEPREFIX"]) / "drive_c" / "users" / user / "Desktop"
 
 
 def wait_wineserver(timeout=30):
@@ -449,3 +461,9 @@ class Suite:
         print(f"{self.name}: {time.monotonic() - started:.1f} s", flush=True)
         print(f"{passed} passed, {failed} failed", flush=True)
         return 0 if failed == 0 and passed > 0 else 1
+
+
+if __name__ == "__main__":
+    # scripts/lib.sh makes the prefix through here, so there is one recipe.
+    if sys.argv[1:] == ["ensure-prefix"]:
+        ensure_prefix()

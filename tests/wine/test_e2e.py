@@ -4,7 +4,6 @@ both catalogue host names resolve to loopback) and runs the stand-in
 extractor through the real command interpreter. Every case drives the real
 windows, message boxes and folder picker through pdtest."""
 
-import getpass
 import os
 import shutil
 import subprocess
@@ -27,9 +26,8 @@ WORK = BUILD / "e2e-work"
 
 DRIVE_C = Path(h.wine_env()["WINEPREFIX"]) / "drive_c"
 WIN_TEMP = DRIVE_C / "windows" / "temp"
-USER = os.environ.get("USER") or getpass.getuser()
-DESKTOP = DRIVE_C / "users" / USER / "Desktop"
-DESKTOP_WIN = "C:\\users\\%s\\Desktop" % USER
+DESKTOP = h.desktop_folder()
+DESKTOP_WIN = "C:\\users\\%s\\Desktop" % DESKTOP.parent.name
 TARGET = "Target Dir"  # a space, so the quoting matters
 TARGET_WIN = DESKTOP_WIN + "\\" + TARGET
 
