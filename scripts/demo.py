@@ -51,6 +51,7 @@ def scripted_request():
 
 
 def main():
+    h.stop_wineserver()
     mirror = start_mirror()
     try:
         if os.environ.get("DISPLAY"):

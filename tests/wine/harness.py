@@ -96,6 +96,16 @@ def wait_wineserver(timeout=30):
         pass
 
 
+def stop_wineserver():
+    """End a wineserver left running for the prefix, for instance one started
+    outside the private network namespace. Wine creates sockets in the server
+    process, so such a server would make every connection of the program from
+    its network, where the test mirror is not listening."""
+    subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=60)
+    wait_wineserver()
+
+
 def windows_path(path):
     """A Linux path as the program sees it through drive Z:."""
     return "Z:" + str(Path(path).resolve()).replace("/", "\\")
@@ -437,6 +447,7 @@ class Suite:
         passed = failed = 0
         started = time.monotonic()
         ensure_prefix()
+        stop_wineserver()
         with Xvfb():
             try:
                 group = None
