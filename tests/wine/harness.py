@@ -64,16 +64,23 @@ def ensure_prefix():
     (Managed=N), which drops a 2 s wait on every hide without a window manager.
     Wine links the Desktop to $HOME; the tests pick folders there, so the
     prefix gets a Desktop of its own instead of writing into the user's home."""
-    env = wine_env()
-    prefix = Path(env["WINEPREFIX"])
+    prefix = Path(wine_env()["WINEPREFIX"])
     if not (prefix / "system.reg").exists():
-        env["WINEARCH"] = "win32"
-        subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=600, check=True)
-        subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed",
-                        "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300, check=True)
-        wait_wineserver(120)
+        # wineboot fails without a display, so lend it one if there is none.
+        display = None if os.environ.get("DISPLAY") else Xvfb()
+        if display:
+            display.start()
+        try:
+            env = wine_env({"WINEARCH": "win32"})
+            subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=600, check=True)
+            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
+                            "Managed", "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=300, check=True)
+            wait_wineserver(120)
+        finally:
+            if display:
+                display.stop()
     desktop = desktop_folder()
     if desktop.is_symlink():
         desktop.unlink()
