@@ -9,10 +9,9 @@ from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
 import harness as h  # noqa: E402
+from test_e2e import START_TEXT  # noqa: E402
 
 DEMO_FOLDER = "Pelmora Demo"
-START_TEXT = ("It will now download and extract the specific file.\r\n Depending on the size of "
-              "the file that can take up to a min.\r\n")
 
 
 def start_mirror():

@@ -30,9 +30,10 @@ import random
 import struct
 import subprocess
 import sys
-import urllib.parse
 import zipfile
 import zlib
+
+import catalogue
 
 PROJECT_ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 DEFAULT_TABLE_TOOL = os.path.join(PROJECT_ROOT, "build", "native", "catalogue-table")
@@ -52,29 +53,21 @@ def byte_sum(data):
 
 def read_catalogue(table_tool):
     try:
-        out = subprocess.run([table_tool], check=True, capture_output=True, text=True).stdout
-    except (OSError, subprocess.CalledProcessError) as exc:
-        raise FixtureError(f"cannot run catalogue tool {table_tool}: {exc}")
+        table = catalogue.read_catalogue(table_tool)
+    except (OSError, subprocess.CalledProcessError, ValueError) as exc:
+        raise FixtureError(f"cannot read the catalogue from {table_tool}: {exc}")
     rows = []
-    for line in out.splitlines():
-        if not line.strip():
-            continue
-        fields = line.split("\t")
-        if len(fields) < 4:
-            raise FixtureError(f"malformed catalogue line: {line!r}")
-        name, url, expected, command = fields[:4]
-        label = fields[4] if len(fields) > 4 else ""
-        path = urllib.parse.urlsplit(url).path
-        parts = [p for p in path.split("/") if p]
+    for row in table:
+        parts = [p for p in row.path.split("/") if p]
         if not parts or any(p in (".", "..") for p in parts):
-            raise FixtureError(f"unusable URL path in catalogue: {url}")
+            raise FixtureError(f"unusable URL path in catalogue: {row.url}")
         rows.append({
-            "name": name,
-            "url": url,
+            "name": row.name,
+            "url": row.url,
             "path": "/".join(parts),
-            "expected": int(expected),
-            "command": int(command),
-            "label": label,
+            "expected": row.checksum,
+            "command": row.command_id,
+            "label": row.label,
         })
     if not rows:
         raise FixtureError("catalogue tool printed no rows")

@@ -30,20 +30,18 @@ MAKE_FIXTURES = os.path.join(TOOLS, "make_fixtures.py")
 MIRROR = os.path.join(TOOLS, "mirror")
 CONFIG = {"pkzip": None, "table_tool": None}
 
+sys.path.insert(0, TOOLS)
+from catalogue import read_catalogue  # noqa: E402
+
 
 def byte_sum(data):
     return sum(data) & 0xFFFFFFFF
 
 
 def catalogue():
-    out = subprocess.run([CONFIG["table_tool"]], check=True, capture_output=True,
-                         text=True).stdout
-    rows = {}
-    for line in out.splitlines():
-        f = line.split("\t")
-        rows[f[0]] = {"url": f[1], "path": f[1].split("/", 3)[3], "sum": int(f[2]),
-                      "command": int(f[3])}
-    return rows
+    return {row.name: {"url": row.url, "path": row.path.lstrip("/"), "sum": row.checksum,
+                       "command": row.command_id}
+            for row in read_catalogue(CONFIG["table_tool"])}
 
 
 def read_file(path):

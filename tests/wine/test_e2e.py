@@ -14,6 +14,9 @@ from pathlib import Path
 
 import harness as h
 
+sys.path.insert(0, str(h.ROOT / "tools"))
+import catalogue  # noqa: E402
+
 suite = h.Suite("e2e")
 
 BUILD = h.BUILD
@@ -37,13 +40,8 @@ AGENT = "Pelmora Downloader"
 
 
 def read_catalogue():
-    rows = {}
-    out = subprocess.run([str(TABLE_TOOL)], check=True, capture_output=True, text=True).stdout
-    for line in out.splitlines():
-        name, url, checksum, command_id, label = line.split("\t")
-        host, path = url[len("http://"):].split("/", 1)
-        rows[name] = dict(url=url, host=host, path="/" + path, sum=checksum, id=int(command_id))
-    return rows
+    return {row.name: dict(url=row.url, host=row.host, path=row.path, id=row.command_id)
+            for row in catalogue.read_catalogue(TABLE_TOOL)}
 
 
 CATALOGUE = read_catalogue()
@@ -52,12 +50,18 @@ SEVENZIP = CATALOGUE["7z920.zip"]
 WINZIP = CATALOGUE["winzip63.zip"]
 
 
+MADE = set()
+
+
 def make_fixtures(name, *extra):
+    """A mirror folder, made afresh once per run so it has the current pkzip.exe."""
     out = FIXTURES / name
-    if not out.exists():
+    if name not in MADE:
+        shutil.rmtree(out, ignore_errors=True)
         subprocess.run([sys.executable, str(h.ROOT / "tools" / "make_fixtures.py"), "--out", str(out),
                         "--pkzip", str(PKZIP), "--table-tool", str(TABLE_TOOL), *extra],
                        check=True, stdout=subprocess.DEVNULL)
+        MADE.add(name)
     return out
 
 
