@@ -46,7 +46,8 @@ void ShowError(const std::string &text)
 // Ends a request that cannot go on without leaving the user with no window.
 bool GiveUp(HWND progressWnd, const std::string &text)
 {
-    ShowWindow(progressWnd, SW_HIDE);
+    if (progressWnd)
+        ShowWindow(progressWnd, SW_HIDE);
     ShowWindow(g_hMainWnd, SW_SHOW);
     ShowError(text);
     return false;
@@ -162,12 +163,9 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
                         const std::string &extractFolder)
 {
     const char *windowsFolder = std::getenv("WINDIR");
-    if (!windowsFolder || !*windowsFolder) {
-        ShowWindow(g_hMainWnd, SW_SHOW);
-        ShowError("The WINDIR environment variable is not set, so the Windows folder and its "
-                  "TEMP folder cannot be found. Nothing was downloaded.");
-        return false;
-    }
+    if (!windowsFolder || !*windowsFolder)
+        return GiveUp(NULL, "The WINDIR environment variable is not set, so the Windows folder "
+                            "and its TEMP folder cannot be found. Nothing was downloaded.");
     const FetchPaths paths = BuildFetchPaths(windowsFolder, fileName);
     const std::string expectedChecksum = ExpectedChecksum(fileName);
 
