@@ -15,6 +15,9 @@ ensure_packages() {
     command -v i686-w64-mingw32-g++-win32 >/dev/null || missing+=(g++-mingw-w64-i686)
     [ -f /usr/i686-w64-mingw32/lib/libz.a ] || missing+=(libz-mingw-w64-dev)
     [ -x /usr/lib/wine/wine ] || missing+=(wine wine32)
+    # The 64-bit wineserver runs natively even where 32-bit Linux programs
+    # must be emulated; without it every Wine call waits on an emulated server.
+    [ -x /usr/lib/wine/wineserver64 ] || missing+=(wine64)
     command -v Xvfb >/dev/null || missing+=(xvfb)
     command -v import >/dev/null || missing+=(imagemagick)
     command -v python3 >/dev/null || missing+=(python3)
