@@ -90,7 +90,8 @@ void WaitForProcess(HANDLE process)
 
 // Runs the extraction command through the interpreter and waits for it.
 // Returns an empty text on success, otherwise what went wrong.
-std::string RunExtractor(const std::string &interpreter, const std::string &command)
+std::string RunExtractor(const std::string &interpreter, bool exitCodeKnown,
+                         const std::string &command)
 {
     std::string parameters = InterpreterParameters(command);
     SHELLEXECUTEINFOA info = {};
@@ -109,7 +110,7 @@ std::string RunExtractor(const std::string &interpreter, const std::string &comm
     CloseHandle(info.hProcess);
     // command.com on the 95 family does not pass on the exit code of what it
     // ran, so there the interpreter finishing is all we can go by.
-    if (!IsWinNT() || (known && exitCode == 0))
+    if (!exitCodeKnown || (known && exitCode == 0))
         return "";
     std::ostringstream why;
     why << "The extractor failed (exit code " << exitCode << ").";
@@ -210,9 +211,9 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
         }
 
         if (!extractFolder.empty()) {
-            const std::string &interpreter =
-                IsWinNT() ? paths.ntInterpreter : paths.dosInterpreter;
-            std::string failure = RunExtractor(interpreter, BuildExtractCommand(paths, extractFolder));
+            const bool nt = IsWinNT();
+            std::string failure = RunExtractor(nt ? paths.ntInterpreter : paths.dosInterpreter, nt,
+                                               BuildExtractCommand(paths, extractFolder));
             ShowWindow(g_hMainWnd, SW_SHOW);
             if (failure.empty()) {
                 MessageBoxA(NULL,
