@@ -40,7 +40,8 @@ AGENT = "Pelmora Downloader"
 
 
 def read_catalogue():
-    return {row.name: dict(url=row.url, host=row.host, path=row.path, id=row.command_id)
+    return {row.name: dict(name=row.name, url=row.url, host=row.host, path=row.path,
+                            id=row.command_id)
             for row in catalogue.read_catalogue(TABLE_TOOL)}
 
 
@@ -247,6 +248,7 @@ def no_content_length():
 def fatal_case(name, mirror_options, caption, text, icon, fetched, prefix=False,
                exe=h.PROGRAM, args=()):
     """A request that must end the process with exit code 1 after one box."""
+    fresh_state()
     root = make_fixtures("good")
     steps = (["wait-main"] + start_steps(4, TARGET) +
              ["expect-box-prefix" if prefix else "expect-box", caption, h.pd_escape(text), icon,
@@ -271,7 +273,6 @@ def fatal_case(name, mirror_options, caption, text, icon, fetched, prefix=False,
 
 @suite.case("failures", "no server: the URL and the error code, exit 1, nothing written")
 def no_server():
-    fresh_state()
     url = EXTRACTOR["url"]
     result = fatal_case("no-server", None, "Error", "Failed to open URL: %s\r\n\r\nError code: " % url,
                         "error", [], prefix=True)
@@ -281,40 +282,38 @@ def no_server():
     h.expect_true("nothing in the temp folder", not (WIN_TEMP / "pkzip.exe").exists())
 
 
+def checksum_failure(name, fault, row, fetched):
+    """A download whose bytes do not match: deleted, "Checksum Failed", exit 1."""
+    fatal_case(name, ["--allow-bad-sums", "--fault", fault, "--fault-path", row["path"]],
+               "Failed.", "Checksum Failed", "warning", fetched)
+    h.expect_true(row["name"] + " deleted", not (WIN_TEMP / row["name"]).exists())
+
+
 @suite.case("failures", "a corrupt extractor is deleted and the package never requested")
 def extractor_checksum():
-    fresh_state()
-    fatal_case("bad-extractor", ["--allow-bad-sums", "--fault", "corrupt", "--fault-path",
-                                 EXTRACTOR["path"]],
-               "Failed.", "Checksum Failed", "warning", [EXTRACTOR])
-    h.expect_true("pkzip.exe deleted", not (WIN_TEMP / "pkzip.exe").exists())
+    checksum_failure("bad-extractor", "corrupt", EXTRACTOR, [EXTRACTOR])
 
 
 @suite.case("failures", "a truncated package is deleted, nothing extracted")
 def truncated_package():
-    fresh_state()
-    fatal_case("truncated", ["--fault", "drop", "--fault-path", SEVENZIP["path"]],
-               "Failed.", "Checksum Failed", "warning", [EXTRACTOR, SEVENZIP])
-    h.expect_true("7z920.zip deleted", not (WIN_TEMP / "7z920.zip").exists())
+    checksum_failure("truncated", "drop", SEVENZIP, [EXTRACTOR, SEVENZIP])
 
 
 @suite.case("failures", "an error page instead of the package is deleted, nothing extracted")
 def error_page():
-    fresh_state()
-    fatal_case("error-page", ["--fault", "error", "--fault-path", SEVENZIP["path"]],
-               "Failed.", "Checksum Failed", "warning", [EXTRACTOR, SEVENZIP])
-    h.expect_true("7z920.zip deleted", not (WIN_TEMP / "7z920.zip").exists())
+    checksum_failure("error-page", "error", SEVENZIP, [EXTRACTOR, SEVENZIP])
 
 
 @suite.case("failures", "a missing temp folder cannot take the download")
 def temp_folder_missing():
     # A Windows folder without TEMP: the program is started with WINDIR
     # pointing at an empty folder.
-    fresh_state()
-    (WORK / "windows").mkdir()
+    windows = BUILD / "e2e-empty-windows"
+    shutil.rmtree(windows, ignore_errors=True)
+    windows.mkdir()
     fatal_case("no-temp", [], "Error", "Failed to open the output file for writing", "error",
                [EXTRACTOR], exe=SET_WINDIR,
-               args=[h.windows_path(WORK / "windows"), h.windows_path(h.PROGRAM)])
+               args=[h.windows_path(windows), h.windows_path(h.PROGRAM)])
 
 
 @suite.case("failures", "a damaged archive that matches its sum is reported, not \"successfully\"")
@@ -371,18 +370,24 @@ def windir_unset():
     mirror.expect_fetched()
 
 
-def set_windows_version(version):
-    args = (["add", r"HKCU\Software\Wine", "/v", "Version", "/d", version, "/f"] if version
-            else ["delete", r"HKCU\Software\Wine", "/v", "Version", "/f"])
-    subprocess.run(["wine", "reg", *args], env=h.wine_env(), check=False,
+def program_reporting_win98():
+    """A copy of the program under a name of its own, for which Wine reports
+    Windows 98. The setting is per program, so no other case (and no run that
+    stops half-way) can be left with it."""
+    exe = BUILD / "e2e-win98" / "Pelmora98.exe"
+    exe.parent.mkdir(exist_ok=True)
+    shutil.copy(h.PROGRAM, exe)
+    subprocess.run(["wine", "reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + exe.name,
+                    "/v", "Version", "/d", "win98", "/f"], env=h.wine_env(), check=True,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     h.wait_wineserver()
+    return exe
 
 
 @suite.case("platforms", "reporting Windows 98, the extraction runs through command.com")
 def windows_98_family():
     command_com = DRIVE_C / "windows" / "command.com"
-    set_windows_version("win98")
+    exe = program_reporting_win98()
     try:
         # Without a command.com the 95-family branch has nothing to start.
         command_com.unlink(missing_ok=True)
@@ -391,7 +396,8 @@ def windows_98_family():
         steps = (["wait-main"] + start_steps(4, TARGET) +
                  ["expect-box-prefix", "Error", "The extractor could not be started.", "error",
                   "ok-box", "close", "main"])
-        with Mirror("win98-none", root), h.Program("e2e-win98-none", env=program_env()) as prog:
+        with Mirror("win98-none", root), \
+                h.Program("e2e-win98-none", exe=exe, env=program_env()) as prog:
             h.run_pdtest(steps).expect_ok()
             expect_exit(prog, 0)
         expect_nothing_extracted()
@@ -401,13 +407,12 @@ def windows_98_family():
         fresh_state()
         steps = (["wait-main"] + start_steps(4, TARGET) + success_box(TARGET_WIN) +
                  ["ok-box", "close", "main"])
-        with Mirror("win98", root), h.Program("e2e-win98", env=program_env()) as prog:
+        with Mirror("win98", root), h.Program("e2e-win98", exe=exe, env=program_env()) as prog:
             h.run_pdtest(steps).expect_ok()
             expect_exit(prog, 0)
         expect_extracted(fixture_file(root, SEVENZIP), DESKTOP / TARGET)
     finally:
         command_com.unlink(missing_ok=True)
-        set_windows_version(None)
 
 
 if __name__ == "__main__":
