@@ -11,7 +11,6 @@ Ends with an "N passed, N failed" line; exits non-zero on any failure.
 """
 
 import argparse
-import http.client
 import io
 import os
 import shutil
@@ -89,11 +88,6 @@ class FixtureTests(unittest.TestCase):
 
     def made(self):
         return {n: r for n, r in self.rows.items() if CONFIG["pkzip"] or r["command"] != 0}
-
-    def test_each_file_is_at_its_url_path_with_the_catalogue_sum(self):
-        for name, row in self.made().items():
-            data = read_file(os.path.join(self.good, row["path"]))
-            self.assertEqual(byte_sum(data), row["sum"], name)
 
     def test_packages_are_valid_zips_with_nested_stored_and_deflated_members(self):
         for name, row in self.made().items():
@@ -200,17 +194,6 @@ class PkzipTests(unittest.TestCase):
         self.assertTrue(os.path.isdir(os.path.join(target, "top", "empty")))
         self.assertIn(b"top/sub/deeper/big.bin", r.stdout)
 
-    def test_padded_fixture_extracts_like_python_does(self):
-        out = os.path.join(self.tmp, "fx")
-        self.assertEqual(make_fixtures(out, "--only", "winzip63.zip").returncode, 0)
-        path = os.path.join(out, "downloads", "software", "winzip", "winzip63.zip")
-        target = os.path.join(self.tmp, "fx-out")
-        r = self.run_pkzip("-EXTRACT", path, target)
-        self.assertEqual(r.returncode, 0, r.stderr)
-        with zipfile.ZipFile(path) as zf:
-            want = {i.filename: zf.read(i) for i in zf.infolist() if not i.is_dir()}
-        self.assertEqual(self.files_under(target), want)
-
     def test_damaged_fixture_fails_and_leaves_no_bad_file(self):
         out = os.path.join(self.tmp, "fx-bad")
         r = make_fixtures(out, "--only", "7z920.zip", "--damaged", "7z920.zip")
@@ -269,15 +252,6 @@ class PkzipTests(unittest.TestCase):
         for args in ((), ("-extract", "a.zip"), ("-list", "a.zip", "out")):
             self.assertEqual(self.run_pkzip(*args).returncode, 2, args)
 
-    def test_logs_its_command_line_when_asked(self):
-        log = os.path.join(self.tmp, "cmdline.log")
-        env = dict(self.env, PELMORA_PKZIP_LOG=log)
-        self.run_pkzip("-extract", "nothing.zip", "some folder", env=env)
-        self.run_pkzip("-usage", env=env)
-        lines = read_file(log).decode().splitlines()
-        self.assertEqual(len(lines), 2)
-        self.assertIn('-extract nothing.zip "some folder"', lines[0])
-        self.assertTrue(lines[1].endswith("-usage"))
 
 
 class MirrorTests(unittest.TestCase):
@@ -388,14 +362,6 @@ class MirrorTests(unittest.TestCase):
         status, _, body = self.raw_get(self.path("7z920.zip"))
         self.assertEqual((status, body), (200, read_file(target)))
 
-    def test_corrupt_keeps_length_changes_sum(self):
-        self.start("--fault", "corrupt")
-        status, headers, body = self.raw_get(self.path("7z920.zip"))
-        want = self.local("7z920.zip")
-        self.assertEqual(status, 200)
-        self.assertEqual(len(body), len(want))
-        self.assertNotEqual(byte_sum(body), byte_sum(want))
-
     def test_no_length_sends_whole_body_then_closes(self):
         self.start("--fault", "no-length")
         status, headers, body = self.raw_get(self.path("7z920.zip"))
@@ -446,14 +412,6 @@ class MirrorTests(unittest.TestCase):
         self.assertEqual(proc.wait(timeout=10), 0)
         s.close()
 
-    def test_http_client_sees_a_normal_server(self):
-        self.start()
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=10)
-        conn.request("GET", self.path("winzip63.zip"), headers={"Host": "mirror.pelmora.example"})
-        resp = conn.getresponse()
-        self.assertEqual(resp.status, 200)
-        self.assertEqual(resp.read(), self.local("winzip63.zip"))
-        conn.close()
 
 
 def main():

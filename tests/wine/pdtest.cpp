@@ -12,7 +12,6 @@
 // Text arguments and printed texts use the same escapes: \\ \" \r \n \t and
 // \xHH for any other byte outside printable ASCII.
 //
-//   timeout SECONDS        timeout for the steps after it (default 20)
 //   wait-main              main window (class "PelmoraDownloader", title
 //                          "Pelmora Downloader") exists, is visible and has
 //                          its 8 children; prints client=X,Y, the screen
@@ -48,7 +47,6 @@
 //                          child item NAME, then OK
 //   sync NAME              create NAME.ready in %PDTEST_SYNC_DIR%, wait for
 //                          NAME.go there (the runner screenshots in between)
-//   dump                   list the program's top-level windows and children
 //
 // "The program" is the process that owns the first of its windows a step
 // finds (main, About, progress or a box); later steps look only there.
@@ -85,12 +83,11 @@ const char kProgressTitle[] = "Progress";
 const char kBoxClass[] = "#32770";
 const DWORD kPollMs = 15;
 const DWORD kProbePollMs = 100;
-const DWORD kDefaultTimeoutMs = 20000;
+const DWORD kTimeoutMs = 20000;
 const DWORD kTopLevelStyleMask = ~static_cast<DWORD>(WS_CLIPSIBLINGS);
 const DWORD kCaptionExStyleMask = ~static_cast<DWORD>(WS_EX_WINDOWEDGE);
 const COLORREF kFace = 0x00C8D0D4;
 
-DWORD g_timeoutMs = kDefaultTimeoutMs;
 DWORD g_pid = 0;           // the program's process, once one of its windows is seen
 std::string g_step;        // the step being run, for FAIL lines
 HWND g_box = nullptr;      // the box matched by the last expect-box
@@ -185,7 +182,12 @@ void ok(const std::string& detail) {
 class Checker {
 public:
     bool good() const { return !failed_; }
-    const Miss& miss() const { return miss_; }
+    // For polled checks: true when all held, else hands the first miss on.
+    bool passed(Miss& m) const {
+        if (!failed_) return true;
+        m = miss_;
+        return false;
+    }
     void mismatch(const std::string& what, const std::string& expected, const std::string& got) {
         if (!failed_) {
             failed_ = true;
@@ -220,7 +222,7 @@ void eventually(const std::function<bool(Miss&)>& check, DWORD pollMs = kPollMs)
     Miss last{"condition", "to hold", "nothing checked"};
     for (;;) {
         if (check(last)) return;
-        if (GetTickCount() - start >= g_timeoutMs) fail(last);
+        if (GetTickCount() - start >= kTimeoutMs) fail(last);
         Sleep(pollMs);
     }
 }
@@ -353,12 +355,6 @@ std::vector<HWND> visibleBoxes() {
 bool sendTimeout(HWND h, UINT msg, WPARAM wp, LPARAM lp, DWORD_PTR* result) {
     DWORD_PTR dummy = 0;
     return SendMessageTimeoutA(h, msg, wp, lp, SMTO_NORMAL, 5000, result ? result : &dummy) != 0;
-}
-
-std::string describe(HWND h) {
-    return hexs(reinterpret_cast<DWORD_PTR>(h)) + " " + quote(className(h)) + " " + quote(windowText(h)) +
-           (IsWindowVisible(h) ? " visible" : " hidden") + " style=" + hexs(styleOf(h)) +
-           " ex=" + hexs(exStyleOf(h)) + " id=" + nums(idOf(h)) + " screen " + topGeo(h);
 }
 
 // --------------------------------------------------------------- probe ----
@@ -536,6 +532,14 @@ bool probe(const char* verb, HWND h, Report& report, std::string& err) {
     return true;
 }
 
+// A probe whose failure is a miss of the polled check it belongs to.
+bool probeFor(const char* verb, HWND h, const char* what, Report& r, Miss& m) {
+    std::string err;
+    if (probe(verb, h, r, err)) return true;
+    m = Miss{std::string("probe of ") + what, "a report", err};
+    return false;
+}
+
 std::string field(const Report& r, const std::string& key) {
     auto it = r.find(key);
     return it == r.end() ? "(missing " + key + ")" : it->second;
@@ -635,17 +639,10 @@ bool checkMain(Miss& m) {
         c.raw(name + " rect", geo(s.x, s.y, s.w, s.h), childGeo(kids[i], w));
         c.num(name + " control id", s.id, idOf(kids[i]));
     }
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
 
     Report r;
-    std::string err;
-    if (!probe("main", w, r, err)) {
-        m = Miss{"probe of the main window", "a report", err};
-        return false;
-    }
+    if (!probeFor("main", w, "the main window", r, m)) return false;
     c.raw("main class style", hexs(0), field(r, "class.style"));
     checkClassBare(c, r, "main");
     c.raw("main class menu name", hexs(0), field(r, "class.menuname"));
@@ -671,10 +668,7 @@ bool checkMain(Miss& m) {
     c.raw("WM_CTLCOLORSTATIC brush the second time", "the same handle " + field(r, "ctl.brush"),
           field(r, "ctl.brush2") == field(r, "ctl.brush") ? "the same handle " + field(r, "ctl.brush")
                                                            : "another handle " + field(r, "ctl.brush2"));
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     return true;
 }
 
@@ -748,10 +742,7 @@ bool checkAbout(Miss& m) {
     c.raw("About window rect", geo(200, 200, 400, 200), topGeo(w));
     std::vector<HWND> kids = childrenOf(w);
     c.num("About window child count", 1, static_cast<long>(kids.size()));
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     HWND t = kids[0];
     c.classCI("About child class", "STATIC", className(t));
     c.hex("About child style", 0x50000000, styleOf(t));
@@ -766,24 +757,14 @@ bool checkAbout(Miss& m) {
         const size_t site = text.find("\r\nSite: ", made + 4);
         c.raw("About text \"\\r\\nSite: \" after \"Made by: \"", "present", site == std::string::npos ? "absent" : "present");
     }
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     Report r;
-    std::string err;
-    if (!probe("about", w, r, err)) {
-        m = Miss{"probe of the About window", "a report", err};
-        return false;
-    }
+    if (!probeFor("about", w, "the About window", r, m)) return false;
     checkClassBare(c, r, "About");
     c.raw("About class background brush", hexs(0), field(r, "class.brush"));
     const std::string stock = field(r, "stock.default_gui_font");
     c.raw("About child font (WM_GETFONT)", fontName(stock, stock), fontName(field(r, "child.0.font"), stock));
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     return true;
 }
 
@@ -803,10 +784,7 @@ bool checkProgress(Miss& m, bool full, std::string& detail) {
     c.raw("progress window rect", geo(100, 100, 400, 70), topGeo(w));
     std::vector<HWND> kids = childrenOf(w);
     c.num("progress window child count", 1, static_cast<long>(kids.size()));
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     HWND bar = kids[0];
     c.classCI("progress bar class", PROGRESS_CLASSA, className(bar));
     c.hex("progress bar style", 0x50000000, styleOf(bar));
@@ -821,10 +799,7 @@ bool checkProgress(Miss& m, bool full, std::string& detail) {
             detail = "pos=" + nums(static_cast<long>(pos)) + " high=" + nums(static_cast<long>(high));
         }
     }
-    if (!c.good()) {
-        m = c.miss();
-        return false;
-    }
+    if (!c.passed(m)) return false;
     return true;
 }
 
@@ -881,21 +856,11 @@ void stepExpectBox(const std::string& captionArg, const std::string& textArg, co
             buttons += (buttons.empty() ? "" : ", ") + quote(windowText(b)) + " id " + nums(idOf(b));
         }
         c.raw("message box buttons", "\"OK\" id 1", buttons.empty() ? "none" : buttons);
-        if (!c.good()) {
-            m = c.miss();
-            return false;
-        }
+        if (!c.passed(m)) return false;
         Report r;
-        std::string err;
-        if (!probe("box", box, r, err)) {
-            m = Miss{"probe of the message box", "a report", err};
-            return false;
-        }
+        if (!probeFor("box", box, "the message box", r, m)) return false;
         c.raw("message box icon", icon, field(r, "icon.kind"));
-        if (!c.good()) {
-            m = c.miss();
-            return false;
-        }
+        if (!c.passed(m)) return false;
         return true;
     }, kProbePollMs);
     g_box = box;
@@ -1070,34 +1035,16 @@ void stepSync(const std::string& name) {
     ok(name);
 }
 
-void stepDump() {
-    std::vector<HWND> tops = programWindows();
-    ok(nums(static_cast<long>(tops.size())) + " windows" + (g_pid ? " of pid " + nums(static_cast<long>(g_pid)) : ""));
-    for (HWND h : tops) {
-        std::printf("  %s\n", describe(h).c_str());
-        for (HWND c : childrenOf(h)) std::printf("    %s\n", describe(c).c_str());
-    }
-    std::fflush(stdout);
-}
-
-void stepTimeout(const std::string& arg) {
-    char* end = nullptr;
-    double s = std::strtod(arg.c_str(), &end);
-    if (*end || s <= 0 || s > 3600) fail("argument", "seconds in (0, 3600]", quote(arg));
-    g_timeoutMs = static_cast<DWORD>(s * 1000);
-    ok(arg);
-}
-
 struct StepDef {
     const char* name;
     int args;
 };
 
 const StepDef kSteps[] = {
-    {"timeout", 1},      {"wait-main", 0},   {"check-main", 0},     {"click", 1},
+    {"wait-main", 0},   {"check-main", 0},     {"click", 1},
     {"close", 1},        {"expect-visible", 1}, {"expect-hidden", 1}, {"check-about", 0},
     {"check-progress", 1}, {"expect-box", 3}, {"expect-box-prefix", 3}, {"ok-box", 0},
-    {"expect-no-box", 0}, {"pick-folder", 1}, {"sync", 1},          {"dump", 0},
+    {"expect-no-box", 0}, {"pick-folder", 1}, {"sync", 1},
 };
 
 int argCount(const std::string& step) {
@@ -1108,8 +1055,7 @@ int argCount(const std::string& step) {
 
 void run(const std::string& step, const std::vector<std::string>& a) {
     g_step = step;
-    if (step == "timeout") stepTimeout(a[0]);
-    else if (step == "wait-main") stepWaitMain();
+    if (step == "wait-main") stepWaitMain();
     else if (step == "check-main") stepCheckMain();
     else if (step == "click") stepClick(a[0]);
     else if (step == "close") stepClose(a[0]);
@@ -1123,7 +1069,6 @@ void run(const std::string& step, const std::vector<std::string>& a) {
     else if (step == "expect-no-box") stepExpectNoBox();
     else if (step == "pick-folder") stepPickFolder(a[0]);
     else if (step == "sync") stepSync(a[0]);
-    else if (step == "dump") stepDump();
 }
 
 }  // namespace
