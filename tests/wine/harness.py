@@ -474,7 +474,8 @@ class Suite:
                         try:
                             fn()
                         except DriverHang as e:
-                            print(f"  retry {name}: the driver hung ({str(e).splitlines()[0]})",
+                            lines = str(e).splitlines()
+                            print(f"  retry {name}: the driver hung after: {lines[-1].strip()}",
                                   flush=True)
                             stop_wineserver()
                             fn()
