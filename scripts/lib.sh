@@ -68,5 +68,5 @@ build_all() {
 # One prefix for every run, made by the test harness's own recipe.
 ensure_prefix() {
     [ -f "$WINEPREFIX/system.reg" ] || say "creating the Wine prefix (once)"
-    python3 "$ROOT/tests/wine/harness.py" ensure-prefix
+    python3 "$ROOT/scripts/winelib.py"
 }

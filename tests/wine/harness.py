@@ -1,501 +1,207 @@
-"""Helpers for the Wine tests: an Xvfb display, the program running under
-Wine, the pdtest.exe driver, screenshots, and a small test registry.
+"""Screen, which looks at the program's windows and presses its buttons
+through inspector.exe, and the runner of the Wine test cases. Every
+expectation lives in the tests, as data."""
 
-Typical use:
-
-    import harness as h
-    suite = h.Suite("window")
-
-    @suite.case("main window", "the close box ends the program")
-    def _():
-        with h.Program("close") as prog:
-            res = h.run_pdtest(["wait-main", "sync", "main", "close", "main"])
-            res.expect_ok()
-            h.expect_eq("exit status", "exit code 0", str(prog.wait()))
-
-    sys.exit(suite.run())   # starts Xvfb, runs the cases, prints the summary
-
-Everything runs under $WINEPREFIX (default /tmp/wp-pdtest, made on first
-use) with WINEDEBUG=-all.
-"""
-
-import getpass
+import json
 import os
-import re
 import select
-import shutil
-import signal
 import subprocess
 import sys
-import tempfile
 import time
 import traceback
 from pathlib import Path
 
-ROOT = Path(__file__).resolve().parents[2]
-BUILD = ROOT / "build"
-PROGRAM = Path(os.environ.get("PELMORA_EXE", BUILD / "win32" / "PelmoraDownloader.exe"))
-PDTEST = Path(os.environ.get("PDTEST_EXE", BUILD / "win32" / "tests" / "wine" / "pdtest.exe"))
-SCREENSHOTS = BUILD / "screenshots"
-LOGS = BUILD / "wine-logs"
-DEFAULT_PREFIX = "/tmp/wp-pdtest"
+# The tests reach the program, the mirror and the prefix through here.
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "scripts"))
+from winelib import *  # noqa: E402,F401,F403
+
+INSPECTOR = BUILD / "win32" / "tests" / "wine" / "inspector.exe"
+
+# Window messages the tests send.
+WM_NULL, WM_CLOSE, WM_KEYDOWN, WM_COMMAND, WM_SYSCOMMAND = 0x0000, 0x0010, 0x0100, 0x0111, 0x0112
+BM_CLICK, PBM_GETRANGE, PBM_GETPOS, WS_SYSMENU = 0x00F5, 0x0407, 0x0408, 0x00080000
 
 
 class TestFailure(AssertionError):
-    """A check that did not hold; the message says what, expected and got."""
+    pass
 
 
-class DriverHang(TestFailure):
-    """pdtest stopped answering without reporting a failed check. Seen once
-    in many runs under QEMU-emulated Wine, inside a Wine call, never as a
-    fault of the program; Suite.run retries such a case once and says so."""
-
-
-# ------------------------------------------------------------------ wine --
-
-def wine_env(extra=None):
-    """The environment for a Wine process: ours plus Wine settings plus extra."""
-    env = dict(os.environ)
-    env.setdefault("WINEPREFIX", DEFAULT_PREFIX)
-    env["WINEDEBUG"] = "-all"
-    # No Mono/Gecko installer dialogs on a fresh prefix.
-    env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
-    if extra:
-        env.update({k: str(v) for k, v in extra.items()})
-    return env
-
-
-def ensure_prefix():
-    """Create the prefix once: 32-bit, and with Wine managing its own windows
-    (Managed=N), which drops a 2 s wait on every hide without a window manager.
-    Wine links the Desktop to $HOME; the tests pick folders there, so the
-    prefix gets a Desktop of its own instead of writing into the user's home."""
-    prefix = Path(wine_env()["WINEPREFIX"])
-    if not (prefix / "system.reg").exists():
-        # wineboot fails without a display, so lend it one if there is none.
-        display = None if os.environ.get("DISPLAY") else Xvfb()
-        if display:
-            display.start()
-        try:
-            env = wine_env({"WINEARCH": "win32"})
-            subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=600, check=True)
-            subprocess.run(["wine", "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v",
-                            "Managed", "/d", "N", "/f"], env=env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=300, check=True)
-            wait_wineserver(120)
-        finally:
-            if display:
-                display.stop()
-    desktop = desktop_folder()
-    if desktop.is_symlink():
-        desktop.unlink()
-        desktop.mkdir()
-
-
-def desktop_folder():
-    """The prefix's Desktop, where the folder picker starts."""
-    user = os.environ.get("USER") or getpass.getuser()
-    return Path(wine_env()["WINEPREFIX"]) / "drive_c" / "users" / user / "Desktop"
-
-
-def wait_wineserver(timeout=30):
-    """Wait until every Wine process of the prefix has ended and the server
-    is gone, so the next display starts clean. Gives up quietly on timeout."""
-    try:
-        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=timeout,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    except subprocess.TimeoutExpired:
-        pass
-
-
-def stop_wineserver():
-    """End a wineserver left running for the prefix, for instance one started
-    outside the private network namespace. Wine creates sockets in the server
-    process, so such a server would make every connection of the program from
-    its network, where the test mirror is not listening."""
-    subprocess.run(["wineserver", "-k"], env=wine_env(), stdout=subprocess.DEVNULL,
-                   stderr=subprocess.DEVNULL, timeout=60)
-    wait_wineserver()
-
-
-def windows_path(path):
-    """A Linux path as the program sees it through drive Z:."""
-    return "Z:" + str(Path(path).resolve()).replace("/", "\\")
-
-
-# ------------------------------------------------------------------ xvfb --
-
-class Xvfb:
-    """An Xvfb server on a display it picks itself; sets DISPLAY while up."""
-
-    def __init__(self, screen="800x600x24"):
-        self.screen = screen
-        self.proc = None
-        self.display = None
-        self._old_display = None
-
-    def start(self, timeout=20):
-        read_fd, write_fd = os.pipe()
-        try:
-            self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", self.screen, "-nolisten", "tcp"],
-                pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-        finally:
-            os.close(write_fd)
-        data = b""
-        deadline = time.monotonic() + timeout
-        try:
-            while not data.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([read_fd], [], [], left)[0]:
-                    raise RuntimeError("Xvfb did not report a display")
-                chunk = os.read(read_fd, 64)
-                if not chunk:
-                    raise RuntimeError("Xvfb exited before reporting a display")
-                data += chunk
-        except Exception:
-            self.stop()
-            raise
-        finally:
-            os.close(read_fd)
-        self.display = ":" + data.decode().strip()
-        self._old_display = os.environ.get("DISPLAY")
-        os.environ["DISPLAY"] = self.display
-        return self
-
-    def stop(self):
-        if self.proc and self.proc.poll() is None:
-            self.proc.terminate()
-            try:
-                self.proc.wait(10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
-        self.proc = None
-        if self.display:
-            if self._old_display is None:
-                os.environ.pop("DISPLAY", None)
-            else:
-                os.environ["DISPLAY"] = self._old_display
-            self.display = None
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.stop()
-
-
-def screenshot(path):
-    """Save the whole screen as PNG; returns the path."""
-    path = Path(path)
-    path.parent.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["import", "-window", "root", str(path)], check=True, timeout=60,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-    return path
-
-
-def png_size(path):
-    """(width, height) from a PNG header, or None if it is no PNG."""
-    with open(path, "rb") as f:
-        head = f.read(24)
-    if len(head) < 24 or head[:8] != b"\x89PNG\r\n\x1a\n" or head[12:16] != b"IHDR":
-        return None
-    return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
-
-
-def pixel(path, x, y):
-    """(r, g, b) of one pixel of an image, 8 bits each."""
-    out = subprocess.run(["convert", str(path), "-depth", "8", "-crop", f"1x1+{x}+{y}", "+repage",
-                          "-format", "%[fx:int(255*r+.5)],%[fx:int(255*g+.5)],%[fx:int(255*b+.5)]",
-                          "info:"], check=True, timeout=60, capture_output=True, text=True).stdout
-    r, g, b = (int(v) for v in out.strip().split(","))
-    return r, g, b
-
-
-# --------------------------------------------------------------- program --
-
-class ExitStatus:
-    """How a process ended: an exit code, or killed (by us after a timeout,
-    or by a signal). Wine turns a killed Windows process into exit code 1,
-    so "killed" is tracked here, never inferred from the code."""
-
-    def __init__(self, code=None, killed=False, reason=""):
-        self.code = code
-        self.killed = killed
-        self.reason = reason
-
-    def __str__(self):
-        if self.killed:
-            return f"killed ({self.reason})" if self.reason else "killed"
-        return f"exit code {self.code}"
-
-    def __repr__(self):
-        return f"ExitStatus({self})"
-
-
-def _end(proc, timeout):
-    """Wait for proc; kill it by its pid after timeout. Returns ExitStatus."""
-    try:
-        rc = proc.wait(timeout)
-    except subprocess.TimeoutExpired:
-        try:
-            os.kill(proc.pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-        proc.wait()
-        return ExitStatus(killed=True, reason=f"still running after {timeout:g} s")
-    if rc < 0:
-        return ExitStatus(killed=True, reason=f"signal {-rc}")
-    return ExitStatus(code=rc)
-
-
-class Program:
-    """The program (or another .exe) under Wine in the background.
-
-    stdout goes to build/wine-logs/NAME.stdout (stderr to NAME.stderr);
-    env adds variables. As a context manager it kills the process on exit
-    if it is still running, so a failed case leaves nothing behind."""
-
-    def __init__(self, name, exe=PROGRAM, args=(), env=None, cwd=None):
-        self.name = name
-        self.exe = Path(exe)
-        self.args = [str(a) for a in args]
-        self.env = env or {}
-        self.cwd = cwd
-        self.stdout_path = LOGS / f"{name}.stdout"
-        self.stderr_path = LOGS / f"{name}.stderr"
-        self.proc = None
-        self.status = None
-
-    def start(self):
-        if not self.exe.exists():
-            raise TestFailure(f"{self.exe} does not exist; build it first")
-        LOGS.mkdir(parents=True, exist_ok=True)
-        with open(self.stdout_path, "wb") as out, open(self.stderr_path, "wb") as err:
-            self.proc = subprocess.Popen(["wine", str(self.exe), *self.args], stdout=out, stderr=err,
-                                         stdin=subprocess.DEVNULL, env=wine_env(self.env),
-                                         cwd=self.cwd, start_new_session=True)
-        return self
-
-    def running(self):
-        return self.proc is not None and self.proc.poll() is None
-
-    def wait(self, timeout=30):
-        """ExitStatus once the program ends; killed if it outlives timeout."""
-        if self.status is None:
-            self.status = _end(self.proc, timeout)
-        return self.status
-
-    def kill(self):
-        if self.running():
-            self.status = _end(self.proc, 0)
-        return self.status
-
-    def stdout(self):
-        return self.stdout_path.read_text(errors="replace") if self.stdout_path.exists() else ""
-
-    def __enter__(self):
-        return self.start()
-
-    def __exit__(self, *exc):
-        self.kill()
-
-
-# ---------------------------------------------------------------- pdtest --
-
-def pd_escape(text):
-    """Text as a pdtest argument: \\ \" \\r \\n \\t and \\xHH escapes."""
-    out = []
-    for ch in text.encode("cp1252"):
-        c = chr(ch)
-        if c == "\\":
-            out.append("\\\\")
-        elif c == '"':
-            out.append('\\"')
-        elif c == "\r":
-            out.append("\\r")
-        elif c == "\n":
-            out.append("\\n")
-        elif c == "\t":
-            out.append("\\t")
-        elif ch < 0x20 or ch > 0x7E:
-            out.append(f"\\x{ch:02X}")
-        else:
-            out.append(c)
-    return "".join(out)
-
-
-def pd_unescape(text):
-    """The inverse of pd_escape, for texts pdtest prints."""
-    out = bytearray()
-    i = 0
-    simple = {"\\": b"\\", '"': b'"', "r": b"\r", "n": b"\n", "t": b"\t"}
-    while i < len(text):
-        c = text[i]
-        if c != "\\":
-            out += c.encode("cp1252")
-            i += 1
-            continue
-        nxt = text[i + 1]
-        if nxt == "x":
-            out.append(int(text[i + 2:i + 4], 16))
-            i += 4
-        else:
-            out += simple[nxt]
-            i += 2
-    return out.decode("cp1252")
-
-
-class PdtestResult:
-    """What a pdtest run did: status, its printed lines, the FAIL line."""
-
-    def __init__(self, steps, status, output, synced):
-        self.steps = steps
-        self.status = status
-        self.output = output
-        self.synced = synced
-        self.lines = output.splitlines()
-
-    @property
-    def ok(self):
-        return not self.status.killed and self.status.code == 0
-
-    @property
-    def failure(self):
-        for line in self.lines:
-            if line.startswith("FAIL "):
-                return line
-        return None
-
-    def step_lines(self, step):
-        return [line for line in self.lines if line.startswith(f"ok {step} ") or line == f"ok {step}"]
-
-    def box_texts(self):
-        """The full texts of the boxes matched by expect-box(-prefix), in order."""
-        texts = []
-        for line in self.lines:
-            if line.startswith("ok expect-box"):
-                m = re.search(r'text="((?:[^"\\]|\\.)*)"$', line)
-                if m:
-                    texts.append(pd_unescape(m.group(1)))
-        return texts
-
-    def expect_ok(self):
-        if not self.ok:
-            hung = self.status.killed and not self.failure
-            raise (DriverHang if hung else TestFailure)(f"pdtest {str(self.status)}: {self.failure or 'no FAIL line'}\n"
-                              f"  steps: {' '.join(self.steps)}\n  output:\n" +
-                              "\n".join("    " + line for line in self.lines))
-        return self
-
-
-def run_pdtest(steps, timeout=120, env=None, on_sync=None):
-    """Run pdtest.exe with steps (a list of argv words) and wait for it.
-
-    Each "sync NAME" step is served here: on_sync(NAME) runs (default: a
-    screenshot to build/screenshots/NAME.png), then pdtest goes on."""
-    if not PDTEST.exists():
-        raise TestFailure(f"{PDTEST} does not exist; build the pdtest target first")
-    steps = [str(s) for s in steps]
-    on_sync = on_sync or (lambda name: screenshot(SCREENSHOTS / f"{name}.png"))
-    sync_dir = Path(tempfile.mkdtemp(prefix="pdsync-"))
-    out_path = sync_dir / "pdtest.out"
-    extra = dict(env or {})
-    extra["PDTEST_SYNC_DIR"] = windows_path(sync_dir)
-    synced = []
-    try:
-        with open(out_path, "wb") as out:
-            proc = subprocess.Popen(["wine", str(PDTEST), *steps], stdout=out, stderr=subprocess.STDOUT,
-                                    stdin=subprocess.DEVNULL, env=wine_env(extra), start_new_session=True)
-        deadline = time.monotonic() + timeout
-        while proc.poll() is None and time.monotonic() < deadline:
-            for ready in sorted(sync_dir.glob("*.ready")):
-                name = ready.name[:-len(".ready")]
-                ready.unlink()
-                on_sync(name)
-                synced.append(name)
-                (sync_dir / f"{name}.go").touch()
-            time.sleep(0.02)
-        status = _end(proc, max(0.0, deadline - time.monotonic()))
-        output = out_path.read_bytes().decode("cp1252", errors="replace")
-    finally:
-        shutil.rmtree(sync_dir, ignore_errors=True)
-    return PdtestResult(steps, status, output, synced)
-
-
-# ---------------------------------------------------------------- checks --
-
-def expect_eq(what, expected, got):
+def expect(what, expected, got):
     if expected != got:
         raise TestFailure(f"{what}: expected {expected!r}, got {got!r}")
 
 
-def expect_true(what, cond, detail=""):
-    if not cond:
-        raise TestFailure(f"{what}{': ' + detail if detail else ''}")
+def until(what, check, timeout=20, interval=0.05):
+    """Polls check() until it gives something true and returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        got = check()
+        if got:
+            return got
+        if time.monotonic() > deadline:
+            raise TestFailure(f"waited {timeout} s for {what}; last saw {got!r}")
+        time.sleep(interval)
 
 
-# -------------------------------------------------------------- registry --
+KINDS = {"main": ("PelmoraDownloader", "Pelmora Downloader"),
+         "progress": ("PelmoraDownloader", "Progress"), "about": ("AboutWindow", "About")}
+# The standard icons by their main colour: red, yellow and blue.
+ICONS = {"error": lambda r, g, b: r - max(g, b) > 80, "warning": lambda r, g, b: min(r, g) - b > 80,
+         "information": lambda r, g, b: b - r > 80}
 
-class Suite:
-    """Cases grouped by topic. run() brings up Xvfb, runs every case (or
-    those whose "group: name" contains an argument), and ends with the line
-    "N passed, N failed"; its return value is the exit status."""
 
-    def __init__(self, name):
-        self.name = name
-        self.cases = []
+class Screen:
+    """The windows of the program, through one long-running inspector.exe."""
 
-    def case(self, group, name):
-        def register(fn):
-            self.cases.append((group, name, fn))
-            return fn
-        return register
+    def __init__(self):
+        self.proc = subprocess.Popen(["wine", str(INSPECTOR)], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                     env=wine_env(), start_new_session=True)
+        self.pending = b""
 
-    def run(self, argv=None):
-        argv = sys.argv[1:] if argv is None else argv
-        chosen = [c for c in self.cases if not argv or any(a in f"{c[0]}: {c[1]}" for a in argv)]
-        passed = failed = 0
-        started = time.monotonic()
-        ensure_prefix()
-        stop_wineserver()
-        with Xvfb():
+    def ask(self, *words, timeout=30):
+        self.proc.stdin.write((" ".join(str(w) for w in words) + "\n").encode())
+        self.proc.stdin.flush()
+        deadline = time.monotonic() + timeout
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.proc.stdout], [], [], left)[0]:
+                raise TestFailure(f"the inspector did not answer {words}")
+            chunk = os.read(self.proc.stdout.fileno(), 65536)
+            if not chunk:
+                raise TestFailure("the inspector ended")
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return json.loads(line)
+
+    def close(self):
+        self.proc.stdin.close()
+        self.proc.wait(30)
+
+    # -- looking
+    def windows(self, cls=None, text=None, visible=None):
+        return [w for w in self.ask("windows") if (cls is None or w["class"] == cls)
+                and (text is None or w["text"] == text) and (visible is None or w["visible"] == visible)]
+
+    def children(self, window):
+        return self.ask("children", window["hwnd"])
+
+    def find(self, kind, visible=True):
+        found = self.windows(*KINDS[kind], visible=visible)
+        return found[0] if found else None
+
+    def expect_shown(self, kind, shown=True):
+        until(f"the {kind} window {'shown' if shown else 'hidden'}",
+              lambda: bool(self.find(kind)) == shown)
+
+    def child(self, window, id):
+        return next((c for c in self.children(window) if c["id"] == id), None)
+
+    def boxes(self):
+        """Visible message boxes: dialogs without the picker's folder tree."""
+        out = []
+        for d in self.windows("#32770", visible=True):
+            kids = self.children(d)
+            if any(k["class"] == "SysTreeView32" for k in kids):
+                continue
+            out.append(dict(d, caption=d["text"], kids=kids,
+                            text=next((k["text"] for k in kids if k["id"] == 0xFFFF), None),
+                            buttons=[k["text"] for k in kids if k["class"] == "Button" and k["visible"]]))
+        return out
+
+    def icon(self, box):
+        """Which standard icon a box shows, by the colour most of it has."""
+        icon = next(k for k in box["kids"] if k["class"] == "Static" and k["w"] == k["h"] == 32)
+        votes = dict.fromkeys(ICONS, 0)
+        for dx in range(2, 32, 4):
+            for dy in range(2, 32, 4):
+                rgb = self.ask("pixel", box["cx"] + icon["x"] + dx, box["cy"] + icon["y"] + dy)
+                for name, looks in ICONS.items():
+                    votes[name] += looks(*rgb)
+        best = max(votes, key=votes.get)
+        return best if votes[best] else "none"
+
+    # -- acting
+    def post(self, window, message, wparam=0, lparam=0):
+        return self.ask("post", window["hwnd"], message, wparam, lparam)["ok"]
+
+    def click(self, id):
+        main = until("the main window", lambda: self.find("main"))
+        self.post(until(f"button {id}", lambda: self.child(main, id)), BM_CLICK)
+
+    def expect_box(self, caption, text, icon, prefix=False, besides=()):
+        """Waits for a box with this caption (not one of besides), checks it
+        and returns it."""
+        others = {b["hwnd"] for b in besides}
+        box = until(f"a box {caption!r}", lambda: [b for b in self.boxes()
+                                                  if b["caption"] == caption
+                                                  and b["hwnd"] not in others])[0]
+        expect(f"text of {caption!r}", text, box["text"][:len(text)] if prefix else box["text"])
+        expect(f"buttons of {caption!r}", ["OK"], box["buttons"])
+        expect(f"icon of {caption!r}", icon, self.icon(box))
+        return box
+
+    def press(self, dialog, id):
+        self.post(next(k for k in self.children(dialog) if k["id"] == id), BM_CLICK)
+        until("the dialog to close", lambda: not [w for w in self.windows(visible=True)
+                                                  if w["hwnd"] == dialog["hwnd"]])
+
+    def expect_no_box(self):
+        until("no message box", lambda: not self.boxes())
+
+    def pick(self, name):
+        """In the folder picker: Cancel (None), or a Desktop item by name, then OK."""
+        dialog, tree = until("the folder picker", self.picker)
+        if name is not None:
+            item = until(f"{name!r} in the folder tree",
+                         lambda: [i for i in self.ask("tree", tree["hwnd"]) if i["text"] == name])
+            until(f"{name!r} selected", lambda: self.ask("select", tree["hwnd"], item[0]["item"])["ok"])
+        self.press(dialog, 1 if name is not None else 2)
+
+    def picker(self):
+        for d in self.windows("#32770", visible=True):
+            tree = [k for k in self.children(d) if k["class"] == "SysTreeView32"]
+            if tree:
+                return d, tree[0]
+        return None
+
+
+CASES = []
+
+
+def case(group, name):
+    def register(fn):
+        CASES.append((group, name, fn))
+        return fn
+    return register
+
+
+def run(argv):
+    """Runs the chosen cases (all, or those whose name holds an argument) on
+    one display and one inspector; after a failure Wine starts afresh."""
+    chosen = [c for c in CASES if not argv or any(a in f"{c[0]}: {c[1]}" for a in argv)]
+    passed = failed = 0
+    started = time.monotonic()
+    ensure_prefix()
+    stop_wineserver()
+    with Xvfb():
+        screen = Screen()
+        for group, name, fn in chosen:
+            t0 = time.monotonic()
             try:
-                group = None
-                for g, name, fn in chosen:
-                    if g != group:
-                        group = g
-                        print(f"[{g}]", flush=True)
-                    t0 = time.monotonic()
-                    try:
-                        try:
-                            fn()
-                        except DriverHang as e:
-                            lines = str(e).splitlines()
-                            print(f"  retry {name}: the driver hung after: {lines[-1].strip()}",
-                                  flush=True)
-                            stop_wineserver()
-                            fn()
-                    except Exception as e:  # a case fails, the suite goes on
-                        failed += 1
-                        detail = str(e) if isinstance(e, TestFailure) else traceback.format_exc()
-                        print(f"  FAIL {name} ({time.monotonic() - t0:.1f} s)", flush=True)
-                        for line in detail.rstrip().splitlines():
-                            print(f"       {line}", flush=True)
-                    else:
-                        passed += 1
-                        print(f"  ok   {name} ({time.monotonic() - t0:.1f} s)", flush=True)
-            finally:
-                wait_wineserver()
-        print(f"{self.name}: {time.monotonic() - started:.1f} s", flush=True)
-        print(f"{passed} passed, {failed} failed", flush=True)
-        return 0 if failed == 0 and passed > 0 else 1
-
-
-if __name__ == "__main__":
-    # scripts/lib.sh makes the prefix through here, so there is one recipe.
-    if sys.argv[1:] == ["ensure-prefix"]:
-        ensure_prefix()
+                fn(screen)
+                passed += 1
+                print(f"  ok   {group}: {name} ({time.monotonic() - t0:.1f} s)", flush=True)
+            except Exception as e:
+                failed += 1
+                detail = str(e) if isinstance(e, TestFailure) else traceback.format_exc()
+                print(f"  FAIL {group}: {name} ({time.monotonic() - t0:.1f} s)\n       " +
+                      detail.rstrip().replace("\n", "\n       "), flush=True)
+                screen.proc.kill()
+                stop_wineserver()
+                screen = Screen()
+        screen.close()
+        stop_wineserver()
+    print(f"wine tests: {time.monotonic() - started:.1f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if passed and not failed else 1

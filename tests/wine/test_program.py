@@ -1,0 +1,336 @@
+#!/usr/bin/env python3
+"""The real program under Wine, used as a person would: its windows, message
+boxes and folder picker, real requests to the bundled mirror on 127.0.0.1:80
+(run inside scripts/in_namespace.sh, where both catalogue hosts resolve
+there) and the stand-in extractor run by the real command interpreter."""
+
+import shutil
+import subprocess
+import sys
+import zipfile
+from contextlib import nullcontext
+
+import harness as h
+from harness import case, expect, until
+
+EXTRACTOR, SEVENZIP, WINZIP = (h.CATALOGUE[n] for n in ("pkzip.exe", "7z920.zip", "winzip63.zip"))
+PKZIP = h.BUILD / "win32" / "tools" / "pkzip" / "pkzip.exe"
+WORK = h.BUILD / "wine-work"
+TARGET = "Target Dir"  # a space, so the quoting matters
+TARGET_WIN = "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, TARGET)
+FACE = [212, 208, 200]
+
+START = ("Start Task", "It will now download and extract the specific file.\r\n Depending on "
+         "the size of the file that can take up to a min.\r\n", "information")
+SUCCESS = ("Task succesfull", "File downloaded and extracted successfully to: " + TARGET_WIN,
+           "information")
+MAIN_CONTROLS = [
+    ("Static", "What do you want to download and extract?", 10, 10, 360, 30),
+    ("Button", "RetroZilla", 5, 30, 70, 20), ("Button", "Winzip", 80, 30, 70, 20),
+    ("Button", "Winrar", 155, 30, 70, 20), ("Button", "7zip", 5, 55, 70, 20),
+    ("Button", "IE 5.5", 155, 55, 70, 20), ("Button", "Cancel", 80, 55, 70, 20),
+    ("Button", "?", 230, 55, 20, 20)]
+ABOUT_START = ("This is a basic program to download and extract necesary applications for users "
+               "who dont have a tool to extract zip files. This is made for operating systems "
+               "like Windows 95 to 2000.\r\n\r\nHow does it work?\r\n")
+
+MADE = {}
+
+
+def fixtures(name, *extra):
+    """A mirror folder, made once per run so it holds the pkzip.exe just built."""
+    if name not in MADE:
+        MADE[name] = WORK.parent / f"wine-fixtures-{name}"
+        shutil.rmtree(MADE[name], ignore_errors=True)
+        subprocess.run([sys.executable, str(h.ROOT / "tools" / "make_fixtures.py"), "--out",
+                        str(MADE[name]), "--pkzip", str(PKZIP), "--table-tool", str(h.TABLE_TOOL),
+                        *extra], check=True, stdout=subprocess.DEVNULL)
+    return MADE[name]
+
+
+def fresh():
+    """No earlier download in the temp folder; an empty target on the Desktop."""
+    for name in h.CATALOGUE:
+        (h.WIN_TEMP / name).unlink(missing_ok=True)
+    shutil.rmtree(h.DESKTOP, ignore_errors=True)
+    (h.DESKTOP / TARGET).mkdir(parents=True)
+    shutil.rmtree(WORK, ignore_errors=True)
+    WORK.mkdir(parents=True)
+
+
+def program(name, env=None, **kw):
+    """The program; the extractor it runs appends its command line to a log."""
+    return h.Program(name, env=dict(env or {}, PELMORA_PKZIP_LOG=h.windows_path(WORK / "pkzip.log")),
+                     **kw)
+
+
+def extractor_runs():
+    log = WORK / "pkzip.log"
+    return log.read_text().splitlines() if log.exists() else []
+
+
+def start_request(s, row, folder):
+    """Press a package button, answer the picker and the notice."""
+    s.click(row.command_id)
+    s.pick(folder)
+    s.press(s.expect_box(*START), 1)
+
+
+def expect_requests(mirror, *rows):
+    got = mirror.requests()
+    expect("requests", [(r.host, r.path) for r in rows], [(q["host"], q["path"]) for q in got])
+    expect("methods and agents", [("GET", "Pelmora Downloader")] * len(got),
+           [(q["method"], q["agent"]) for q in got])
+
+
+def expect_extracted(root, row):
+    """Every file of the served archive is in the target, byte for byte."""
+    with zipfile.ZipFile(root / row.path.lstrip("/")) as z:
+        for info in (i for i in z.infolist() if not i.is_dir()):
+            target = h.DESKTOP / TARGET / info.filename
+            expect(f"extracted {info.filename}", z.read(info),
+                   target.read_bytes() if target.is_file() else None)
+
+
+def expect_bar_full(s):
+    bar = s.children(s.find("progress"))[0]
+    top = s.ask("send", bar["hwnd"], h.PBM_GETRANGE, 0, 0)["result"]
+    expect("progress bar at the top of its range", top, s.ask("send", bar["hwnd"], h.PBM_GETPOS, 0, 0)["result"])
+
+
+def close_main(s, prog):
+    s.expect_no_box()
+    s.expect_shown("main")
+    s.post(s.find("main"), h.WM_CLOSE)
+    expect("exit code", 0, prog.exit_code())
+
+
+# --------------------------------------------------------------- windows --
+
+@case("main window", "its controls and colours; the close box ends with exit code 0")
+def main_window(s):
+    with program("main") as prog:
+        main = until("the main window with its controls",
+                     lambda: (w := s.find("main")) and len(s.children(w)) == 8 and w)
+        expect("main window", ("Pelmora Downloader", 100, 100, 260, 105),
+               (main["text"], main["x"], main["y"], main["w"], main["h"]))
+        expect("controls", MAIN_CONTROLS, [(c["class"], c["text"], c["x"], c["y"], c["w"], c["h"])
+                                           for c in s.children(main)])
+        h.screenshot("main")
+        # Left of the label: the class background; right of its text: the label's own.
+        expect("window and label colour", [FACE, FACE],
+               [s.ask("pixel", main["cx"] + 5, main["cy"] + 5),
+                s.ask("pixel", main["cx"] + 245, main["cy"] + 27)])
+        s.post(main, h.WM_CLOSE)
+        expect("exit code", 0, prog.exit_code())
+
+
+@case("main window", "\"Cancel\" ends the program with exit code 0")
+def cancel_button(s):
+    with program("cancel") as prog:
+        s.click(6)
+        expect("exit code", 0, prog.exit_code())
+
+
+@case("about window", "\"?\" shows, hides and shows About; closing it ends with exit code 0")
+def about_window(s):
+    with program("about") as prog:
+        s.expect_shown("main")
+        expect("About before any press", None, s.find("about", visible=None))
+        for shown in (True, False, True):
+            s.click(7)
+            s.expect_shown("about", shown)
+            s.expect_shown("main")
+        about = s.find("about")
+        text = s.children(about)[0]["text"]
+        expect("About window and its close box", (200, 200, 400, 200, 0),
+               (about["x"], about["y"], about["w"], about["h"], about["style"] & h.WS_SYSMENU))
+        expect("About text", ABOUT_START, text[:len(ABOUT_START)])
+        expect("credit and site lines", True, "\r\n\r\nMade by: " in text and "\r\nSite: " in text)
+        s.post(about, h.WM_CLOSE)
+        expect("exit code", 0, prog.exit_code())
+
+
+# -------------------------------------------------------------- requests --
+
+@case("requests", "\"7zip\" end to end, then \"Winzip\" from inside its success box with the "
+      "picker cancelled")
+def full_request(s):
+    fresh()
+    root = fixtures("good")
+    # Throttled, so the transfer is still running when the progress window is checked.
+    with h.Mirror("full", root, "--rate", "150000") as mirror, program("full") as prog:
+        start_request(s, SEVENZIP, TARGET)
+        progress = until("the progress window", lambda: s.find("progress"))
+        bar = s.children(progress)[0]
+        expect("progress window, its close box and bar",
+               [(100, 100, 400, 70, 0), ("msctls_progress32", 20, 15, 360, 20)],
+               [(progress["x"], progress["y"], progress["w"], progress["h"],
+                 progress["style"] & h.WS_SYSMENU), (bar["class"], bar["x"], bar["y"], bar["w"], bar["h"])])
+        h.screenshot("progress")
+        first = s.expect_box(*SUCCESS)
+        expect_bar_full(s)
+        s.expect_shown("main")
+        h.screenshot("success")
+        start_request(s, WINZIP, None)
+        s.press(s.expect_box(*SUCCESS, besides=[first]), 1)
+        s.press(first, 1)
+        s.expect_shown("progress", False)
+        close_main(s, prog)
+    expect_requests(mirror, EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
+    expect("standard output", "Extract path selected: %s\n" % TARGET_WIN, prog.stdout())
+    expect_extracted(root, SEVENZIP)
+    expect_extracted(root, WINZIP)
+    expect("extractor command lines",
+           ['-extract C:\\windows\\TEMP\\%s "%s"' % (r.name, TARGET_WIN) for r in (SEVENZIP, WINZIP)],
+           [line[line.index("-extract"):] for line in extractor_runs()])
+    expect("downloads kept", [True] * 3, [(h.WIN_TEMP / r.name).is_file()
+                                          for r in (EXTRACTOR, SEVENZIP, WINZIP)])
+
+
+@case("requests", "a first request with the picker cancelled fetches nothing; a choice with no "
+      "file-system path keeps the earlier folder")
+def picker_choices(s):
+    fresh()
+    root = fixtures("good")
+    with h.Mirror("picker", root) as mirror, program("picker") as prog:
+        s.click(1)
+        s.pick(None)
+        s.press(s.expect_box("Error", "Extract path not selected. Please select an extract path "
+                             "before downloading.", "error"), 1)
+        s.expect_shown("main")
+        expect("requests after the cancelled pick", [], mirror.requests())
+        start_request(s, SEVENZIP, TARGET)
+        s.press(s.expect_box(*SUCCESS), 1)
+        # "My Computer" is no folder on disk, so it has no path.
+        start_request(s, WINZIP, "My Computer")
+        s.press(s.expect_box(*SUCCESS), 1)
+        close_main(s, prog)
+    expect_requests(mirror, EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
+    expect("standard output", "Extract path selected: %s\n" % TARGET_WIN, prog.stdout())
+    expect_extracted(root, WINZIP)
+
+
+@case("requests", "a server without Content-Length still succeeds, the bar full")
+def no_content_length(s):
+    fresh()
+    root = fixtures("good")
+    with h.Mirror("no-length", root, "--fault", "no-length"), program("no-length") as prog:
+        start_request(s, SEVENZIP, TARGET)
+        box = s.expect_box(*SUCCESS)
+        expect_bar_full(s)
+        s.press(box, 1)
+        close_main(s, prog)
+    expect_extracted(root, SEVENZIP)
+
+
+# -------------------------------------------------------------- failures --
+
+def fault(kind, row):
+    return ["--allow-bad-sums", "--fault", kind, "--fault-path", row.path]
+
+
+CHECKSUM_FAILED = ("Failed.", "Checksum Failed", "warning")
+# Each row: how the mirror serves (None: no server), how the program runs,
+# the one box it shows, its exit code (0: it keeps running, the main window
+# back), what was requested, and files that must not be left in the temp
+# folder. Nothing may be extracted but where the extractor itself fails.
+FAILURES = {
+    "no server": dict(
+        mirror=None, box=("Error", "Failed to open URL: %s\r\n\r\nError code: " % EXTRACTOR.url,
+                          "error", True), absent=[EXTRACTOR]),
+    "a corrupt extractor": dict(
+        mirror=fault("corrupt", EXTRACTOR), box=CHECKSUM_FAILED, requested=[EXTRACTOR],
+        absent=[EXTRACTOR]),
+    "a truncated package": dict(
+        mirror=fault("drop", SEVENZIP), box=CHECKSUM_FAILED, requested=[EXTRACTOR, SEVENZIP],
+        absent=[SEVENZIP]),
+    "an error page instead of the package": dict(
+        mirror=fault("error", SEVENZIP), box=CHECKSUM_FAILED, requested=[EXTRACTOR, SEVENZIP],
+        absent=[SEVENZIP]),
+    "a Windows folder without TEMP": dict(
+        launch={"windir": WORK / "windows"}, requested=[EXTRACTOR],
+        box=("Error", "Failed to open the output file for writing", "error")),
+    "a damaged archive that matches its sum": dict(
+        damaged=True, box=("Error", "The extractor failed (exit code ", "error", True), code=0,
+        requested=[EXTRACTOR, SEVENZIP]),
+    "no Internet client": dict(
+        launch="no-internet", code=0, absent=[EXTRACTOR],
+        box=("Error", "The Internet connection could not be set up, so pkzip.exe was not "
+             "downloaded.", "error")),
+    "WINDIR unset": dict(
+        launch={"windir": "unset"}, code=0, absent=[EXTRACTOR],
+        box=("Error", "The WINDIR environment variable is not set", "error", True)),
+}
+
+
+def failure_case(s, name, box, mirror=(), damaged=False, launch=None, code=1, requested=(),
+                 absent=()):
+    fresh()
+    (WORK / "windows").mkdir()
+    root = fixtures("damaged", "--damaged", SEVENZIP.name) if damaged else fixtures("good")
+    how = launch or {}
+    if launch == "no-internet":
+        # A copy of the program beside a wininet.dll whose InternetOpenA fails.
+        shutil.copy(h.PROGRAM, WORK)
+        shutil.copy(h.INSPECTOR.parent / "no-internet" / "wininet.dll", WORK)
+        how = dict(exe=WORK / h.PROGRAM.name, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"})
+    log_name = name.replace(" ", "-")
+    with h.Mirror(log_name, root, *mirror) if mirror is not None else nullcontext() as server, \
+            program(log_name, **how) as prog:
+        start_request(s, SEVENZIP, TARGET)
+        shown = s.expect_box(*box)
+        s.press(shown, 1)
+        if code:
+            expect("exit code", code, prog.exit_code())
+        else:
+            s.expect_shown("progress", False)
+            close_main(s, prog)
+    if server:
+        expect_requests(server, *requested)
+    expect("left in the temp folder", [], [r.name for r in absent if (h.WIN_TEMP / r.name).exists()])
+    if damaged:
+        expect("the box names the folder", True, shown["text"].endswith(TARGET_WIN))
+        expect("extractor runs", 1, len(extractor_runs()))
+    else:
+        expect("extractor runs", [], extractor_runs())
+        expect("files in the target", [], list((h.DESKTOP / TARGET).iterdir()))
+    if mirror is None:
+        code_text = shown["text"].rsplit(": ", 1)[1]
+        expect("error code in decimal", True, code_text.isdigit() and code_text[0] != "0")
+
+
+for _name, _row in FAILURES.items():
+    case("failures", _name)(lambda s, n=_name, r=_row: failure_case(s, n, **r))
+
+
+# ------------------------------------------------------------- platforms --
+
+@case("platforms", "reporting Windows 98, the extraction runs through command.com")
+def windows_98(s):
+    exe = WORK.parent / "wine-win98" / "Pelmora98.exe"
+    exe.parent.mkdir(exist_ok=True)
+    shutil.copy(h.PROGRAM, exe)
+    # The setting is for this name only, so no other case can inherit it.
+    h.wine("reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + exe.name, "/v", "Version",
+           "/d", "win98", "/f", check=True)
+    command_com = h.PREFIX / "drive_c" / "windows" / "command.com"
+    root = fixtures("good")
+    try:
+        for interpreter, box in ((False, ("Error", "The extractor could not be started.", "error", True)),
+                                 (True, SUCCESS)):
+            fresh()
+            command_com.unlink(missing_ok=True)
+            if interpreter:  # Wine's own interpreter under that name
+                shutil.copy(command_com.parent / "system32" / "cmd.exe", command_com)
+            with h.Mirror("win98", root), program("win98", exe=exe) as prog:
+                start_request(s, SEVENZIP, TARGET)
+                s.press(s.expect_box(*box), 1)
+                close_main(s, prog)
+        expect_extracted(root, SEVENZIP)
+    finally:
+        command_com.unlink(missing_ok=True)
+
+
+if __name__ == "__main__":
+    sys.exit(h.run(sys.argv[1:]))
