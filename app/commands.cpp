@@ -2,14 +2,21 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <cstdio>
-
 #include "app/globals.h"
 #include "app/pelmora.h"
 #include "fetch/catalogue.h"
 #include "fetch/fetch_task.h"
 
 namespace {
+
+// Standard output reaches a file or pipe only when it was redirected at
+// start; unbuffered, so the line is there at once.
+void LogLine(const std::string &text)
+{
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), line.size(), &written, NULL);
+}
 
 // Asks for the extract folder. A cancelled picker, or a choice that has no
 // file-system path, keeps the folder of an earlier request.
@@ -25,8 +32,7 @@ void AskForExtractFolder(HWND owner)
     if (SHGetPathFromIDListA(folder, path) && path[0]) {
         g_extractPath = path;
         g_pathSelected = true;
-        std::printf("Extract path selected: %s\n", g_extractPath.c_str());
-        std::fflush(stdout);
+        LogLine("Extract path selected: " + g_extractPath);
     }
     CoTaskMemFree(folder);
 }

@@ -5,12 +5,11 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <memory>
 
 #include "app/globals.h"
 #include "app/pelmora.h"
+#include "app/runtime.h"
 #include "fetch/catalogue.h"
 #include "fetch/checksum.h"
 #include "fetch/fetch_paths.h"
@@ -18,6 +17,10 @@
 namespace {
 
 const char kAgent[] = "Pelmora Downloader";
+// Read calls cost the same whatever their size, so read big blocks.
+const DWORD kBlockSize = 64 * 1024;
+const int kBarWidth = 360;      // pixels: the bar cannot show a finer step
+const DWORD kBarInterval = 100;  // milliseconds between moves of the bar
 
 // Closes an Internet handle when it goes out of scope.
 struct InternetHandle {
@@ -40,7 +43,22 @@ void ShowError(const std::string &text)
 [[noreturn]] void FailFatally(const std::string &text, const char *caption, UINT icon)
 {
     MessageBoxA(NULL, text.c_str(), caption, icon);
-    std::exit(1);
+    ExitProgram(1);
+}
+
+std::string UnsignedText(DWORD value)
+{
+    char text[16];
+    wsprintfA(text, "%lu", value);
+    return text;
+}
+
+// The Windows folder from the environment, or "" when WINDIR is not set.
+std::string WindowsFolder()
+{
+    char folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("WINDIR", folder, sizeof folder);
+    return length > 0 && length < sizeof folder ? folder : "";
 }
 
 // Ends a request that cannot go on without leaving the user with no window.
@@ -112,23 +130,31 @@ std::string RunExtractor(const std::string &interpreter, bool exitCodeKnown,
     // ran, so there the interpreter finishing is all we can go by.
     if (!exitCodeKnown || (known && exitCode == 0))
         return "";
-    std::ostringstream why;
-    why << "The extractor failed (exit code " << exitCode << ").";
-    return why.str();
+    return "The extractor failed (exit code " + UnsignedText(exitCode) + ").";
 }
 
-// Streams the response body into the file, moving the progress bar.
-void TransferBody(HINTERNET request, std::ofstream &file)
+// Streams the response body into the file, moving the progress bar. A
+// repaint of the bar costs milliseconds, more than a block takes on a fast
+// line, so the bar is only moved when the pixel it shows changes, at most ten
+// times a second, and once more when it is full.
+void TransferBody(HINTERNET request, HANDLE file, DWORD range)
 {
-    char buffer[4096];
-    DWORD got = 0;
-    DWORD total = 0;
-    while (InternetReadFile(request, buffer, sizeof buffer, &got) && got != 0) {
-        file.write(buffer, got);
+    std::unique_ptr<char[]> buffer(new char[kBlockSize]);
+    DWORD got = 0, written = 0, total = 0, lastMove = GetTickCount();
+    int shown = 0;
+    while (InternetReadFile(request, buffer.get(), kBlockSize, &got) && got != 0) {
+        WriteFile(file, buffer.get(), got, &written, NULL);
         total += got;
-        SetProgress(total);
-        // The message loop is not running, so paint the new position now.
-        UpdateWindow(g_hProgressBar);
+        // MulDiv rounds, so a full bar is a step of its own: the last
+        // block always lands.
+        int step = total >= range ? kBarWidth + 1 : MulDiv(total, kBarWidth, range);
+        if (step != shown && (step > kBarWidth || GetTickCount() - lastMove >= kBarInterval)) {
+            shown = step;
+            lastMove = GetTickCount();
+            SetProgress(total);
+            // The message loop is not running, so paint the new position now.
+            UpdateWindow(g_hProgressBar);
+        }
     }
 }
 
@@ -163,8 +189,8 @@ void SetProgress(DWORD position)
 bool DownloadAndExtract(const std::string &url, const std::string &fileName,
                         const std::string &extractFolder)
 {
-    const char *windowsFolder = std::getenv("WINDIR");
-    if (!windowsFolder || !*windowsFolder)
+    const std::string windowsFolder = WindowsFolder();
+    if (windowsFolder.empty())
         return GiveUp(NULL, "The WINDIR environment variable is not set, so the Windows folder "
                             "and its TEMP folder cannot be found. Nothing was downloaded.");
     const FetchPaths paths = BuildFetchPaths(windowsFolder, fileName);
@@ -187,23 +213,26 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
             InternetOpenUrlA(internet.handle, url.c_str(), NULL, 0, INTERNET_FLAG_RELOAD, 0));
         if (!request.handle) {
             DWORD error = GetLastError();
-            std::ostringstream text;
-            text << "Failed to open URL: " << url << "\r\n\r\nError code: " << error;
-            FailFatally(text.str(), "Error", MB_ICONERROR);
+            FailFatally("Failed to open URL: " + url + "\r\n\r\nError code: " + UnsignedText(error),
+                        "Error", MB_ICONERROR);
         }
 
-        std::ofstream file(paths.downloadPath.c_str(),
-                           std::ios::out | std::ios::binary | std::ios::trunc);
-        if (!file)
+        HANDLE file = CreateFileA(paths.downloadPath.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE)
             FailFatally("Failed to open the output file for writing", "Error", MB_ICONERROR);
 
-        DWORD length = GetContentLength(request.handle);
-        if (length != 0) {
+        // Without a length the range stays 0 to 100 while the position
+        // counts bytes, so the bar is full after the first 100 bytes.
+        DWORD range = GetContentLength(request.handle);
+        if (range != 0) {
             SetProgress(0);
-            SendMessageA(g_hProgressBar, PBM_SETRANGE32, 0, length);
+            SendMessageA(g_hProgressBar, PBM_SETRANGE32, 0, range);
+        } else {
+            range = 100;
         }
-        TransferBody(request.handle, file);
-        file.close();
+        TransferBody(request.handle, file, range);
+        CloseHandle(file);
 
         if (ComputeChecksum(paths.downloadPath) != expectedChecksum) {
             DeleteFileA(paths.downloadPath.c_str());
