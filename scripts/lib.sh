@@ -41,9 +41,12 @@ ensure_i386_runs() {
     /usr/lib/wine/wine --version >/dev/null 2>&1 && return 0
     say "32-bit programs do not run natively here: using QEMU user-mode emulation"
     if ! qemu-i386-static --version 2>/dev/null | grep -qE 'version ([89]|[1-9][0-9])\.'; then
-        local list=/etc/apt/sources.list.d/bookworm-backports.list
+        # Backports from the same mirror the machine already uses for bookworm.
+        local list=/etc/apt/sources.list.d/bookworm-backports.list mirror
+        mirror=$(apt-cache policy | awk '$3 == "bookworm/main" {print $2; exit}')
+        [ -n "$mirror" ] || { echo "no bookworm mirror configured for apt" >&2; return 1; }
         grep -rqs bookworm-backports /etc/apt/sources.list /etc/apt/sources.list.d/ ||
-            echo 'deb http://deb.debian.org/debian bookworm-backports main' > "$list"
+            echo "deb $mirror bookworm-backports main" > "$list"
         apt-get update -qq
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -t bookworm-backports qemu-user-static >/dev/null
     fi
