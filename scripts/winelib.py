@@ -82,7 +82,8 @@ class Xvfb:
             r, w = os.pipe()
             self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24",
                                           "-nolisten", "tcp"], pass_fds=(w,),
-                                         stderr=subprocess.DEVNULL, start_new_session=True)
+                                         stdout=subprocess.DEVNULL,
+                                         stderr=open(BUILD / "xvfb.log", "wb"), start_new_session=True)
             os.close(w)
             if not select.select([r], [], [], 20)[0]:
                 raise RuntimeError("Xvfb did not start")
@@ -168,7 +169,7 @@ class Mirror:
             time.sleep(0.05)
 
     def requests(self):
-        return [dict(zip(("host", "method", "path", "status", "bytes", "agent", "range"),
+        return [dict(zip(("host", "method", "path", "status", "bytes", "agent", "range", "ms"),
                          line.split("\t")))
                 for line in self.log.read_text().splitlines() if not line.startswith("#")]
 
