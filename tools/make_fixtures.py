@@ -152,13 +152,14 @@ def filler(length, amount):
     return out + b"\x00" * (length - len(out))
 
 
-def pad_zip(data, target, label):
-    """Insert a gap before the central directory so the byte sum hits TARGET."""
+def pad_zip(data, target, label, size=0):
+    """Insert a gap before the central directory so the byte sum hits TARGET
+    (and the archive is at least SIZE bytes)."""
     members, cd, end = split_zip(data)
     fixed = byte_sum(members) + byte_sum(cd)
     if fixed + byte_sum(end) > target:
         raise FixtureError(f"{label}: natural sum {fixed + byte_sum(end)} already exceeds {target}")
-    gap = max(0, (target - fixed - byte_sum(end)) // 255)
+    gap = max(0, (target - fixed - byte_sum(end)) // 255, size - len(data))
     # The end record's directory offset moves with the gap, which changes its
     # own byte sum, so try gap lengths until the remainder fits.
     for _ in range(4096):
@@ -170,13 +171,13 @@ def pad_zip(data, target, label):
     raise FixtureError(f"{label}: cannot find a padding length for sum {target}")
 
 
-def make_package(row, damaged):
+def make_package(row, damaged, size):
     data = demo_zip(row)
     if damaged:
         members, cd, end = split_zip(data)
         top = os.path.splitext(row["name"])[0]
         data = damage_member(members, f"{top}/docs/data/table.dat") + cd + end
-    return pad_zip(data, row["expected"], row["name"])
+    return pad_zip(data, row["expected"], row["name"], size)
 
 
 def make_extractor(row, pkzip_path, damaged):
@@ -237,6 +238,8 @@ def main(argv=None):
                     help="break this file while keeping its byte sum (repeatable)")
     ap.add_argument("--only", action="append", default=[], metavar="FILE_NAME",
                     help="make only these files (repeatable)")
+    ap.add_argument("--size", type=int, default=0, metavar="BYTES",
+                    help="pad every package to at least this size (for benchmarks)")
     args = ap.parse_args(argv)
 
     try:
@@ -255,7 +258,7 @@ def main(argv=None):
             if row["command"] == 0:
                 data = make_extractor(row, args.pkzip, damaged)
             else:
-                data = make_package(row, damaged)
+                data = make_package(row, damaged, args.size)
             note = verify(row, data, damaged)
             dest = os.path.join(args.out, *row["path"].split("/"))
             os.makedirs(os.path.dirname(dest), exist_ok=True)

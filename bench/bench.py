@@ -1,0 +1,155 @@
+#!/usr/bin/env python3
+"""How the program measures against bare references doing only the measured
+work, as ratios of interleaved pairs in one run (the machine is shared and
+noisy, so absolute times mean little). Run through scripts/bench, inside
+the namespace where the catalogue hosts resolve to the local mirror."""
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+import harness as h  # noqa: E402
+sys.path.insert(0, str(h.ROOT / "tests" / "audit"))
+import check_exe  # noqa: E402
+
+PAIRS = int(sys.argv[1]) if len(sys.argv) > 1 else 5
+WIN32 = h.BUILD / "win32"
+WORK = h.BUILD / "bench"
+BIG = WORK / "big.bin"
+SEVENZIP = h.CATALOGUE["7z920.zip"]
+FOLDER = "Bench"
+
+
+def report(what, ours, reference, unit, names=("ours", "reference")):
+    ratios = [a / b for a, b in zip(ours, reference)]
+    print(f"{what}: median {statistics.median(ratios):.2f}x, min {min(ratios):.2f}x "
+          f"({len(ratios)} pairs; {names[0]} {', '.join(f'{v:g}' for v in ours)}; "
+          f"{names[1]} {', '.join(f'{v:g}' for v in reference)} {unit})", flush=True)
+
+
+def interleaved(ours, reference):
+    """Runs PAIRS pairs, alternating which goes first."""
+    a, b = [], []
+    for i in range(PAIRS):
+        for run in (ours, reference) if i % 2 == 0 else (reference, ours):
+            (a if run is ours else b).append(run())
+    return a, b
+
+
+def wall(command):
+    start = time.perf_counter()
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    return round((time.perf_counter() - start) * 1000, 1)
+
+
+def under_wine(exe, *args):
+    """A console program that prints "SUM MICROSECONDS"; the time, in ms."""
+    out = subprocess.run(["wine", str(exe), *args], env=h.wine_env(), check=True,
+                         capture_output=True, text=True).stdout.split()
+    return round(int(out[1]) / 1000, 1)
+
+
+def fixtures(name, size):
+    root = WORK / f"mirror-{name}"
+    subprocess.run([sys.executable, str(h.ROOT / "tools" / "make_fixtures.py"), "--out", str(root),
+                    "--pkzip", str(WIN32 / "tools" / "pkzip" / "pkzip.exe"), "--table-tool",
+                    str(h.TABLE_TOOL), "--only", "pkzip.exe", "--only", SEVENZIP.name,
+                    "--size", str(size)], check=True, stdout=subprocess.DEVNULL)
+    return root
+
+
+def transfer_ms(mirror, path):
+    """How long the mirror took to send the last request for PATH's body."""
+    return int([r for r in mirror.requests() if r["path"] == path][-1]["ms"])
+
+
+def program_request(screen, mirror):
+    """A "7zip" request through the windows; (transfer ms, peak resident KiB)."""
+    with h.Program("bench") as program:
+        screen.click(SEVENZIP.command_id)
+        screen.pick(FOLDER)
+        screen.press(h.until("the notice", screen.boxes)[0], 1)
+        box = h.until("the outcome", screen.boxes, timeout=600)[0]
+        h.expect("outcome", "Task succesfull", box["caption"])
+        status = Path(f"/proc/{program.proc.pid}/status").read_text()
+        peak = int(status.split("VmHWM:")[1].split()[0])
+        screen.press(box, 1)
+        screen.post(screen.find("main"), h.WM_CLOSE)
+        program.exit_code()
+    return transfer_ms(mirror, SEVENZIP.path), peak
+
+
+def bare_request(mirror):
+    subprocess.run(["wine", str(WIN32 / "bench" / "http_get.exe"), SEVENZIP.url,
+                    h.windows_path(WORK / "http_get.out")], env=h.wine_env(), check=True)
+    return transfer_ms(mirror, SEVENZIP.path)
+
+
+def startup_ms(screen, exe, cls):
+    start = time.perf_counter()
+    with h.Program("bench-start", exe=exe):
+        h.until(f"a {cls} window", lambda: screen.windows(cls, visible=True), interval=0.005)
+        elapsed = (time.perf_counter() - start) * 1000
+        screen.post(screen.windows(cls)[0], h.WM_CLOSE)
+    return round(elapsed)
+
+
+def main():
+    WORK.mkdir(parents=True, exist_ok=True)
+    exe = WIN32 / "PelmoraDownloader.exe"
+    print(f"PelmoraDownloader.exe: {exe.stat().st_size} bytes, "
+          f"{len(check_exe.post_486_instructions(str(exe)))} post-486 instructions", flush=True)
+
+    if not BIG.exists() or BIG.stat().st_size != 256 << 20:
+        BIG.write_bytes(subprocess.run(["head", "-c", str(256 << 20), "/dev/urandom"],
+                                       capture_output=True, check=True).stdout)
+    expected = str(sum(BIG.read_bytes()) & 0xFFFFFFFF)  # also brings the file into the cache
+    got = subprocess.run([h.BUILD / "native" / "bench" / "checksum_file", BIG], capture_output=True,
+                         text=True, check=True).stdout.strip()
+    h.expect("checksum of 256 MiB", expected, got)
+    report("checksum natively vs sum -s (256 MiB)", *interleaved(
+        lambda: wall([h.BUILD / "native" / "bench" / "checksum_file", BIG]),
+        lambda: wall(["sum", "-s", BIG])), "ms")
+
+    big = h.windows_path(BIG)
+    h.ensure_prefix()
+    h.stop_wineserver()
+    report("checksum under Wine vs a bare 64 KiB ReadFile loop (256 MiB)", *interleaved(
+        lambda: under_wine(WIN32 / "bench" / "exe_sum.exe", big),
+        lambda: under_wine(WIN32 / "bench" / "read_sum.exe", big)), "ms")
+
+    small, large = fixtures("1MiB", 1 << 20), fixtures("64MiB", 64 << 20)
+    (h.DESKTOP / FOLDER).mkdir(parents=True, exist_ok=True)
+    with h.Xvfb():
+        screen = h.Screen()
+        transfers, bare, peaks_large, peaks_small = [], [], [], []
+        for i in range(PAIRS):
+            with h.Mirror("bench-64MiB", large) as mirror:
+                first, second = (program_request, bare_request) if i % 2 == 0 else \
+                    (bare_request, program_request)
+                for run in (first, second):
+                    if run is program_request:
+                        ms, peak = program_request(screen, mirror)
+                        transfers.append(ms)
+                        peaks_large.append(peak)
+                    else:
+                        bare.append(bare_request(mirror))
+            with h.Mirror("bench-1MiB", small) as mirror:
+                peaks_small.append(program_request(screen, mirror)[1])
+        report("64 MiB transfer under Wine vs a bare 64 KiB InternetReadFile loop", transfers, bare,
+               "ms")
+        report("peak resident memory, 64 MiB vs 1 MiB package", peaks_large, peaks_small, "KiB",
+               ("64 MiB", "1 MiB"))
+        print(f"peak resident memory difference: median "
+              f"{statistics.median(a - b for a, b in zip(peaks_large, peaks_small))} KiB", flush=True)
+        report("start-up to a visible main window vs a minimal one-window program", *interleaved(
+            lambda: startup_ms(screen, exe, "PelmoraDownloader"),
+            lambda: startup_ms(screen, WIN32 / "bench" / "one_window.exe", "BenchWindow")), "ms")
+        screen.close()
+        h.stop_wineserver()
+
+
+if __name__ == "__main__":
+    main()
