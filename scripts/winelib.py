@@ -82,12 +82,18 @@ class Xvfb:
             r, w = os.pipe()
             self.proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "800x600x24",
                                           "-nolisten", "tcp"], pass_fds=(w,),
-                                         stdout=subprocess.DEVNULL,
-                                         stderr=open(BUILD / "xvfb.log", "wb"), start_new_session=True)
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                         start_new_session=True)
             os.close(w)
-            if not select.select([r], [], [], 20)[0]:
-                raise RuntimeError("Xvfb did not start")
-            os.environ["DISPLAY"] = ":" + os.read(r, 64).decode().strip()
+            # Read up to the newline: Xvfb writes it separately and dies if
+            # the pipe is closed by then.
+            number = b""
+            while not number.endswith(b"\n"):
+                chunk = os.read(r, 64) if select.select([r], [], [], 20)[0] else b""
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+            os.environ["DISPLAY"] = ":" + number.decode().strip()
             os.close(r)
         return self
 
