@@ -4,8 +4,6 @@
 HINSTANCE g_hInstance = NULL;
 HWND g_hMainWnd = NULL;
 HBRUSH g_hFaceBrush = NULL;
-HWND g_hProgressWnd = NULL;
-HWND g_hProgressBar = NULL;
 HWND g_hAboutWnd = NULL;
 bool g_aboutVisible = false;
 std::string g_extractPath;

@@ -4,6 +4,7 @@
 
 #include "app/globals.h"
 #include "app/pelmora.h"
+#include "app/progress_window.h"
 #include "fetch/catalogue.h"
 
 namespace {
@@ -70,7 +71,6 @@ void CreateMainWindow(HINSTANCE instance)
 
 }  // namespace
 
-// Shared by the main window and every progress window, which use its class.
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -98,6 +98,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     InitCommonControls();
     g_hFaceBrush = CreateSolidBrush(kFaceColour);
     RegisterMainClass(instance);
+    RegisterProgressClass(instance);
     CreateMainWindow(instance);
 
     MSG msg = {};

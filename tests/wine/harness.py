@@ -18,7 +18,8 @@ from winelib import *  # noqa: E402,F401,F403
 INSPECTOR = BUILD / "win32" / "tests" / "wine" / "inspector.exe"
 
 # Window messages the tests send.
-WM_NULL, WM_CLOSE, WM_KEYDOWN, WM_COMMAND, WM_SYSCOMMAND = 0x0000, 0x0010, 0x0100, 0x0111, 0x0112
+WM_NULL, WM_CLOSE, WM_KEYDOWN, WM_SYSKEYDOWN = 0x0000, 0x0010, 0x0100, 0x0104
+VK_ESCAPE, VK_F4 = 0x1B, 0x73
 BM_CLICK, PBM_GETRANGE, PBM_GETPOS, WS_SYSMENU = 0x00F5, 0x0407, 0x0408, 0x00080000
 
 
@@ -44,7 +45,7 @@ def until(what, check, timeout=20, interval=0.05):
 
 
 KINDS = {"main": ("PelmoraDownloader", "Pelmora Downloader"),
-         "progress": ("PelmoraDownloader", "Progress"), "about": ("AboutWindow", "About")}
+         "progress": ("PelmoraProgress", "Progress"), "about": ("AboutWindow", "About")}
 # The standard icons by their main colour: red, yellow and blue.
 ICONS = {"error": lambda r, g, b: r - max(g, b) > 80, "warning": lambda r, g, b: min(r, g) - b > 80,
          "information": lambda r, g, b: b - r > 80}
@@ -129,13 +130,13 @@ class Screen:
         main = until("the main window", lambda: self.find("main"))
         self.post(until(f"button {id}", lambda: self.child(main, id)), BM_CLICK)
 
-    def expect_box(self, caption, text, icon, prefix=False, besides=()):
+    def expect_box(self, caption, text, icon, prefix=False, besides=(), timeout=20):
         """Waits for a box with this caption (not one of besides), checks it
         and returns it."""
         others = {b["hwnd"] for b in besides}
         box = until(f"a box {caption!r}", lambda: [b for b in self.boxes()
                                                   if b["caption"] == caption
-                                                  and b["hwnd"] not in others])[0]
+                                                  and b["hwnd"] not in others], timeout)[0]
         expect(f"text of {caption!r}", text, box["text"][:len(text)] if prefix else box["text"])
         expect(f"buttons of {caption!r}", ["OK"], box["buttons"])
         expect(f"icon of {caption!r}", icon, self.icon(box))

@@ -7,8 +7,9 @@ there) and the stand-in extractor run by the real command interpreter."""
 import shutil
 import subprocess
 import sys
+import time
 import zipfile
-from contextlib import nullcontext
+from contextlib import contextmanager, nullcontext
 
 import harness as h
 from harness import case, expect, until
@@ -17,8 +18,10 @@ EXTRACTOR, SEVENZIP, WINZIP = (h.CATALOGUE[n] for n in ("pkzip.exe", "7z920.zip"
 PKZIP = h.BUILD / "win32" / "tools" / "pkzip" / "pkzip.exe"
 WORK = h.BUILD / "wine-work"
 TARGET = "Target Dir"  # a space, so the quoting matters
+PERCENT = "50%OS%off"  # the interpreter would expand %OS%
 TARGET_WIN = "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, TARGET)
 FACE = [212, 208, 200]
+STATUS_ID, CANCEL_ID = 3, 2  # the progress window's status line and "Cancel"
 
 START = ("Start Task", "It will now download and extract the specific file.\r\n Depending on "
          "the size of the file that can take up to a min.\r\n", "information")
@@ -54,6 +57,7 @@ def fresh():
         (h.WIN_TEMP / name).unlink(missing_ok=True)
     shutil.rmtree(h.DESKTOP, ignore_errors=True)
     (h.DESKTOP / TARGET).mkdir(parents=True)
+    (h.DESKTOP / PERCENT).mkdir()
     shutil.rmtree(WORK, ignore_errors=True)
     WORK.mkdir(parents=True)
 
@@ -164,7 +168,7 @@ def full_request(s):
         progress = until("the progress window", lambda: s.find("progress"))
         bar = s.children(progress)[0]
         expect("progress window, its close box and bar",
-               [(100, 100, 400, 70, 0), ("msctls_progress32", 20, 15, 360, 20)],
+               [(100, 100, 400, 130, 0), ("msctls_progress32", 20, 15, 360, 20)],
                [(progress["x"], progress["y"], progress["w"], progress["h"],
                  progress["style"] & h.WS_SYSMENU), (bar["class"], bar["x"], bar["y"], bar["w"], bar["h"])])
         h.screenshot("progress")
@@ -189,7 +193,7 @@ def full_request(s):
 
 
 @case("requests", "a first request with the picker cancelled fetches nothing; a choice with no "
-      "file-system path keeps the earlier folder")
+      "file-system path keeps the earlier folder; a folder with % is refused")
 def picker_choices(s):
     fresh()
     root = fixtures("good")
@@ -205,6 +209,11 @@ def picker_choices(s):
         # "My Computer" is no folder on disk, so it has no path.
         start_request(s, WINZIP, "My Computer")
         s.press(s.expect_box(*SUCCESS), 1)
+        s.click(WINZIP.command_id)
+        s.pick(PERCENT)
+        s.press(s.expect_box("Error", "The folder %s\\%s has a %% in its name, which the command "
+                             "interpreter would change" % (TARGET_WIN.rsplit("\\", 1)[0], PERCENT),
+                             "error", prefix=True), 1)
         close_main(s, prog)
     expect_requests(mirror, EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
     expect("standard output", "Extract path selected: %s\n" % TARGET_WIN, prog.stdout())
@@ -226,28 +235,42 @@ def no_content_length(s):
 
 # -------------------------------------------------------------- failures --
 
-def fault(kind, row):
-    return ["--allow-bad-sums", "--fault", kind, "--fault-path", row.path]
+def fault(kind, row, *more):
+    return ["--allow-bad-sums", "--fault", kind, "--fault-path", row.path, *more]
 
 
-CHECKSUM_FAILED = ("Failed.", "Checksum Failed", "warning")
+def checksum_failed(cause=""):
+    return ("Failed.", "Checksum Failed" + ("\r\n\r\n" + cause if cause else ""), "warning")
+
+
+SILENCE = "Nothing arrived from the server for 30 seconds."
 # Each row: how the mirror serves (None: no server), how the program runs,
-# the one box it shows, its exit code (0: it keeps running, the main window
-# back), what was requested, and files that must not be left in the temp
-# folder. Nothing may be extracted but where the extractor itself fails.
+# the one box it shows (and how long it may take), its exit code (0: it keeps
+# running, the main window back), what was requested, and files that must
+# not be left in the temp folder. Nothing may be extracted but where the
+# extractor itself fails.
 FAILURES = {
     "no server": dict(
         mirror=None, box=("Error", "Failed to open URL: %s\r\n\r\nError code: " % EXTRACTOR.url,
                           "error", True), absent=[EXTRACTOR]),
     "a corrupt extractor": dict(
-        mirror=fault("corrupt", EXTRACTOR), box=CHECKSUM_FAILED, requested=[EXTRACTOR],
+        mirror=fault("corrupt", EXTRACTOR), box=checksum_failed(), requested=[EXTRACTOR],
         absent=[EXTRACTOR]),
-    "a truncated package": dict(
-        mirror=fault("drop", SEVENZIP), box=CHECKSUM_FAILED, requested=[EXTRACTOR, SEVENZIP],
-        absent=[SEVENZIP]),
     "an error page instead of the package": dict(
-        mirror=fault("error", SEVENZIP), box=CHECKSUM_FAILED, requested=[EXTRACTOR, SEVENZIP],
-        absent=[SEVENZIP]),
+        mirror=fault("error", SEVENZIP), box=checksum_failed("The server answered 404 Not Found."),
+        requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP]),
+    "empty replies": dict(
+        mirror=fault("empty", SEVENZIP), requested=[EXTRACTOR] + [SEVENZIP] * 3, absent=[SEVENZIP],
+        box=checksum_failed("The connection was lost after 0 bytes (3 attempts).")),
+    "a server silent before its answer": dict(
+        mirror=fault("stall", SEVENZIP), box=checksum_failed(SILENCE), wait=150,
+        requested=[EXTRACTOR] + [SEVENZIP] * 3, absent=[SEVENZIP]),
+    "a server that goes silent mid-body": dict(
+        mirror=fault("stall-body", SEVENZIP), box=checksum_failed(SILENCE), wait=180,
+        requested=[EXTRACTOR] + [SEVENZIP] * 4, absent=[SEVENZIP]),
+    "a full temp folder": dict(
+        tmpfs="512k", requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP], box=checksum_failed(
+            "The file could not be written to C:\\windows\\TEMP\\7z920.zip: the disk is full.")),
     "a Windows folder without TEMP": dict(
         launch={"windir": WORK / "windows"}, requested=[EXTRACTOR],
         box=("Error", "Failed to open the output file for writing", "error")),
@@ -264,8 +287,21 @@ FAILURES = {
 }
 
 
+@contextmanager
+def small_temp(size):
+    """A small file system over the temp folder, in the test's own mount namespace."""
+    if size:
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=" + size, "tmpfs", str(h.WIN_TEMP)],
+                       check=True)
+    try:
+        yield
+    finally:
+        if size:
+            subprocess.run(["umount", str(h.WIN_TEMP)], check=True)
+
+
 def failure_case(s, name, box, mirror=(), damaged=False, launch=None, code=1, requested=(),
-                 absent=()):
+                 absent=(), wait=20, tmpfs=None):
     fresh()
     (WORK / "windows").mkdir()
     root = fixtures("damaged", "--damaged", SEVENZIP.name) if damaged else fixtures("good")
@@ -276,19 +312,21 @@ def failure_case(s, name, box, mirror=(), damaged=False, launch=None, code=1, re
         shutil.copy(h.INSPECTOR.parent / "no-internet" / "wininet.dll", WORK)
         how = dict(exe=WORK / h.PROGRAM.name, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"})
     log_name = name.replace(" ", "-")
-    with h.Mirror(log_name, root, *mirror) if mirror is not None else nullcontext() as server, \
+    with small_temp(tmpfs), \
+            h.Mirror(log_name, root, *mirror) if mirror is not None else nullcontext() as server, \
             program(log_name, **how) as prog:
         start_request(s, SEVENZIP, TARGET)
-        shown = s.expect_box(*box)
+        shown = s.expect_box(*box, timeout=wait)
         s.press(shown, 1)
         if code:
             expect("exit code", code, prog.exit_code())
         else:
             s.expect_shown("progress", False)
             close_main(s, prog)
+        expect("left in the temp folder", [],
+               [r.name for r in absent if (h.WIN_TEMP / r.name).exists()])
     if server:
         expect_requests(server, *requested)
-    expect("left in the temp folder", [], [r.name for r in absent if (h.WIN_TEMP / r.name).exists()])
     if damaged:
         expect("the box names the folder", True, shown["text"].endswith(TARGET_WIN))
         expect("extractor runs", 1, len(extractor_runs()))
@@ -302,6 +340,112 @@ def failure_case(s, name, box, mirror=(), damaged=False, launch=None, code=1, re
 
 for _name, _row in FAILURES.items():
     case("failures", _name)(lambda s, n=_name, r=_row: failure_case(s, n, **r))
+
+
+@case("failures", "a mirror that goes away mid-body: the bytes that came, 3 attempts")
+def mirror_gone(s):
+    fresh()
+    with program("mirror-gone") as prog:
+        with h.Mirror("mirror-gone", fixtures("good"), "--rate", "100000"):
+            start_request(s, SEVENZIP, TARGET)
+            until("part of the package", lambda: (p := s.find("progress")) and
+                  s.child(p, STATUS_ID)["text"].startswith(SEVENZIP.name + ": 1"))
+        text = s.expect_box(*checksum_failed("The connection was lost after "), prefix=True)["text"]
+        size = (fixtures("good") / SEVENZIP.path.lstrip("/")).stat().st_size
+        expect("the end of the message", " of %d bytes (3 attempts)." % size,
+               text[text.rindex(" of "):])
+        s.press(s.boxes()[0], 1)
+        expect("exit code", 1, prog.exit_code())
+    expect("left in the temp folder", False, (h.WIN_TEMP / SEVENZIP.name).exists())
+
+
+# ----------------------------------------------------------- flaky lines --
+
+# A line that misbehaves, then comes right: the package still arrives whole.
+# Each row: the mirror's options, and the Range header and status of each
+# request for the package after the first.
+RECOVERIES = {
+    "a reset mid-body is resumed with a Range request": dict(
+        mirror=fault("reset", SEVENZIP, "--fault-count", "1"), resumed=[206]),
+    "a server without Range support sends the file again": dict(
+        mirror=fault("drop", SEVENZIP, "--fault-count", "1", "--no-range"), resumed=[200]),
+    "a silent server that comes back is resumed after 30 s": dict(
+        mirror=fault("stall-body", SEVENZIP, "--fault-count", "1"), resumed=[206], wait=60),
+    "a body cut short every time still arrives whole": dict(
+        mirror=fault("drop", SEVENZIP), resumed=None),
+}
+
+
+def recovery_case(s, name, mirror, resumed, wait=20):
+    fresh()
+    root = fixtures("good")
+    with h.Mirror(name.replace(" ", "-"), root, *mirror) as server, program("recovery") as prog:
+        start_request(s, SEVENZIP, TARGET)
+        s.press(s.expect_box(*SUCCESS, timeout=wait), 1)
+        close_main(s, prog)
+    asked = [r for r in server.requests() if r["path"] == SEVENZIP.path]
+    sent = 0  # of the file, by the answers so far; a reset may lose some on the way
+    for i, request in enumerate(asked):
+        start = int(request["range"][6:-1]) if i else 0
+        expect("Range of request %d" % i, "bytes=%d-" % start if i else "-", request["range"])
+        expect("resumed within what was sent", True, 0 < start <= sent if i else True)
+        sent = int(request["bytes"]) + (start if request["status"] == "206" else 0)
+    if resumed:
+        expect("statuses of the resumed requests", [str(x) for x in resumed],
+               [r["status"] for r in asked[1:]])
+    expect_extracted(root, SEVENZIP)
+
+
+for _name, _row in RECOVERIES.items():
+    case("flaky lines", _name)(lambda s, n=_name, r=_row: recovery_case(s, n, **r))
+
+
+# How each way out of a running download reaches the progress window.
+WAYS_OUT = {"button": lambda s, w: s.post(s.child(w, CANCEL_ID), h.BM_CLICK),
+            "Esc": lambda s, w: s.post(w, h.WM_KEYDOWN, h.VK_ESCAPE),
+            "Alt+F4": lambda s, w: s.post(w, h.WM_SYSKEYDOWN, h.VK_F4, 1 << 29)}
+# Each row: the mirror's options, the file being fetched when the user
+# leaves, and how. The program must answer throughout and keep running.
+CANCELS = {
+    "Cancel during a slow extractor fetch: the package is never asked for": dict(
+        mirror=["--rate", "100000"], row=EXTRACTOR, way="button"),
+    "Esc during a stalled package body": dict(
+        mirror=fault("stall-body", SEVENZIP), row=SEVENZIP, way="Esc"),
+    "Alt+F4 on the progress window during a slow package": dict(
+        mirror=["--rate", "100000"], row=SEVENZIP, way="Alt+F4"),
+}
+
+
+def cancel_case(s, name, mirror, row, way):
+    fresh()
+    with h.Mirror(name.split(":")[0].replace(" ", "-"), fixtures("good"), *mirror) as server, \
+            program("cancel") as prog:
+        start_request(s, SEVENZIP, TARGET)
+        def fetching():
+            window = s.find("progress")
+            status = window and s.child(window, STATUS_ID)["text"]
+            return status and status.startswith(row.name) and not status.endswith(": 0 KB") \
+                and window
+        window = until(f"part of {row.name} arriving", fetching)
+        if row is SEVENZIP:
+            time.sleep(1)  # well into the stall, or the slow body
+        probes = [s.ask("send", window["hwnd"], h.WM_NULL, 0, 0) for _ in range(5)]
+        expect("answers to WM_NULL within 1 s", [True] * 5,
+               [p["ok"] and p["ms"] < 1000 for p in probes])
+        h.screenshot("progress-" + way)
+        started = time.monotonic()
+        WAYS_OUT[way](s, window)
+        s.expect_shown("main")
+        expect("the main window back within 1 s", True, time.monotonic() - started < 1.5)
+        s.expect_shown("progress", False)
+        expect("partial file left", False, (h.WIN_TEMP / row.name).exists())
+        expect("boxes after cancelling", [], s.boxes())
+        close_main(s, prog)
+    expect_requests(server, *([EXTRACTOR, SEVENZIP] if row is SEVENZIP else [EXTRACTOR]))
+
+
+for _name, _row in CANCELS.items():
+    case("cancelling", _name)(lambda s, n=_name, r=_row: cancel_case(s, n, **r))
 
 
 # ------------------------------------------------------------- platforms --

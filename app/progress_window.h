@@ -1,0 +1,23 @@
+// The window a fetch shows while it downloads: a bar, a status line and a
+// "Cancel" button. Each fetch makes its own and hides it when done.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+struct DownloadControl;
+
+// What the window reports on and cancels while a download runs.
+struct ProgressSubject {
+    std::string fileName;
+    DownloadControl *control;
+};
+
+void RegisterProgressClass(HINSTANCE instance);
+HWND CreateProgressWindow();
+// While a subject is attached, progress reports name its file, and Cancel,
+// Esc and a close request cancel its download. NULL detaches.
+void AttachDownload(HWND window, ProgressSubject *subject);
+// From any thread: shows how far the download is.
+void PostProgress(HWND window, DWORD received, DWORD length);
+void ShowProgress(HWND window, DWORD received, DWORD length);

@@ -1,0 +1,40 @@
+// The request runs inside a button press, so while it waits for a worker
+// thread or a child process it runs the message loop itself: every window
+// keeps painting and answering.
+#include "fetch/message_wait.h"
+
+bool WaitWhileDispatching(HANDLE object, HWND dialog, const volatile LONG *stop, DWORD graceMs)
+{
+    bool quit = false, signalled = false;
+    WPARAM quitCode = 0;
+    DWORD stopSeen = 0;
+    for (;;) {
+        DWORD timeout = INFINITE;
+        if (stop && *stop) {
+            if (!stopSeen)
+                stopSeen = GetTickCount() | 1;
+            DWORD waited = GetTickCount() - stopSeen;
+            if (waited >= graceMs)
+                break;
+            timeout = graceMs - waited;
+        }
+        DWORD woke = MsgWaitForMultipleObjects(1, &object, FALSE, timeout, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) {
+            signalled = true;
+            break;
+        }
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                quit = true;
+                quitCode = msg.wParam;
+            } else if (!dialog || !IsDialogMessageA(dialog, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+    }
+    if (quit)
+        PostQuitMessage(static_cast<int>(quitCode));
+    return signalled;
+}
