@@ -22,28 +22,12 @@ const ControlPlace kPackagePlaces[kPackageCount] = {
 // the default one.
 const DWORD kButtonStyle = 0x50010001;
 
-void RegisterMainClass(HINSTANCE instance)
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = MainWndProc;
-    wc.hInstance = instance;
-    wc.hbrBackground = g_hFaceBrush;
-    wc.lpszClassName = kMainClassName;
-    RegisterClassA(&wc);
-}
-
 HWND CreateChild(const char *className, const char *text, DWORD style, const ControlPlace &place,
                  int id, HINSTANCE instance)
 {
     return CreateWindowExA(0, className, text, style, place.x, place.y, place.width, place.height,
                            g_hMainWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
                            NULL);
-}
-
-void SetGuiFont(HWND control)
-{
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 TRUE);
 }
 
 void CreateMainWindow(HINSTANCE instance)
@@ -71,6 +55,31 @@ void CreateMainWindow(HINSTANCE instance)
 
 }  // namespace
 
+// The main window and the progress windows: the face colour behind
+// everything, no icon, no cursor.
+void RegisterFaceClass(HINSTANCE instance, const char *name, WNDPROC procedure)
+{
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = procedure;
+    wc.hInstance = instance;
+    wc.hbrBackground = g_hFaceBrush;
+    wc.lpszClassName = name;
+    RegisterClassA(&wc);
+}
+
+// Static controls on a face-coloured window: the same colour behind their text.
+LRESULT PaintStaticOnFace(WPARAM deviceContext)
+{
+    SetBkColor(reinterpret_cast<HDC>(deviceContext), kFaceColour);
+    return reinterpret_cast<LRESULT>(g_hFaceBrush);
+}
+
+void SetGuiFont(HWND control)
+{
+    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                 TRUE);
+}
+
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -78,8 +87,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         OnMainCommand(hwnd, LOWORD(wParam));
         return 0;
     case WM_CTLCOLORSTATIC:
-        SetBkColor(reinterpret_cast<HDC>(wParam), kFaceColour);
-        return reinterpret_cast<LRESULT>(g_hFaceBrush);
+        return PaintStaticOnFace(wParam);
     case WM_CLOSE:
         DestroyWindow(hwnd);
         return 0;
@@ -97,7 +105,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     // progress bar class on every system from the original Windows 95 on.
     InitCommonControls();
     g_hFaceBrush = CreateSolidBrush(kFaceColour);
-    RegisterMainClass(instance);
+    RegisterFaceClass(instance, kMainClassName, MainWndProc);
     RegisterProgressClass(instance);
     CreateMainWindow(instance);
 

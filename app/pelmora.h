@@ -1,4 +1,4 @@
-// Window procedures and the handlers they hand work to.
+// Window procedures, the handlers they hand work to, and what windows share.
 #pragma once
 #include <windows.h>
 
@@ -12,3 +12,7 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
 LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
 void OnMainCommand(HWND hwnd, int id);
 void ToggleAbout();
+
+void RegisterFaceClass(HINSTANCE instance, const char *name, WNDPROC procedure);
+LRESULT PaintStaticOnFace(WPARAM deviceContext);
+void SetGuiFont(HWND control);

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include "app/globals.h"
+#include "app/pelmora.h"
 #include "fetch/download.h"
 #include "fetch/progress_text.h"
 
@@ -26,8 +27,7 @@ HWND CreateControl(HWND parent, const char *className, const char *text, DWORD s
 {
     HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
                                    height, parent, reinterpret_cast<HMENU>(id), g_hInstance, NULL);
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 TRUE);
+    SetGuiFont(control);
     return control;
 }
 
@@ -48,8 +48,7 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
             CancelDownload(subject->control);
         return 0;
     case WM_CTLCOLORSTATIC:
-        SetBkColor(reinterpret_cast<HDC>(wParam), kFaceColour);
-        return reinterpret_cast<LRESULT>(g_hFaceBrush);
+        return PaintStaticOnFace(wParam);
     }
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
@@ -58,12 +57,7 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
 
 void RegisterProgressClass(HINSTANCE instance)
 {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ProgressWndProc;
-    wc.hInstance = instance;
-    wc.hbrBackground = g_hFaceBrush;
-    wc.lpszClassName = kClassName;
-    RegisterClassA(&wc);
+    RegisterFaceClass(instance, kClassName, ProgressWndProc);
 }
 
 HWND CreateProgressWindow()

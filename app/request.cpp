@@ -5,6 +5,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "app/globals.h"
 #include "app/progress_window.h"
 #include "app/runtime.h"
@@ -103,6 +105,20 @@ std::string UnsignedText(DWORD value)
     return text;
 }
 
+// The system's own words for an error code, without the closing full stop.
+std::string SystemText(DWORD error)
+{
+    char *text = NULL;
+    FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                       FORMAT_MESSAGE_IGNORE_INSERTS,
+                   NULL, error, 0, reinterpret_cast<char *>(&text), 0, NULL);
+    std::string words = text ? text : "error " + UnsignedText(error);
+    LocalFree(text);
+    while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
+        words.pop_back();
+    return words;
+}
+
 // Why a download failed, in words, after the fixed first line.
 std::string FailureCause(const DownloadOutcome &outcome, const std::string &path)
 {
@@ -118,19 +134,10 @@ std::string FailureCause(const DownloadOutcome &outcome, const std::string &path
         return "Nothing arrived from the server for " + UnsignedText(kSilenceSeconds) + " seconds.";
     case kCannotWrite: {
         std::string shown = path;
-        for (char &c : shown)
-            c = c == '/' ? '\\' : c;
-        if (outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL)
-            return "The file could not be written to " + shown + ": the disk is full.";
-        char *text = NULL;
-        FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                           FORMAT_MESSAGE_IGNORE_INSERTS,
-                       NULL, outcome.error, 0, reinterpret_cast<char *>(&text), 0, NULL);
-        std::string why = text ? text : "error " + UnsignedText(outcome.error);
-        LocalFree(text);
-        while (!why.empty() && (why.back() == '\n' || why.back() == '\r' || why.back() == '.'))
-            why.pop_back();
-        return "The file could not be written to " + shown + ": " + why + ".";
+        std::replace(shown.begin(), shown.end(), '/', '\\');
+        const bool full = outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL;
+        return "The file could not be written to " + shown + ": " +
+               (full ? std::string("the disk is full") : SystemText(outcome.error)) + ".";
     }
     default:
         return "";
