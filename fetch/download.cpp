@@ -103,8 +103,12 @@ bool WriteBlock(Transfer &t, DWORD size)
     DownloadControl *c = t.control;
     DWORD written = 0, error = 0;
     EnterCriticalSection(&c->guard);
-    if (!c->cancelled && (!WriteFile(c->file, t.block.get(), size, &written, NULL) || written != size))
-        error = written == size ? GetLastError() : ERROR_DISK_FULL;
+    if (!c->cancelled) {
+        if (!WriteFile(c->file, t.block.get(), size, &written, NULL))
+            error = GetLastError();
+        else if (written != size)
+            error = ERROR_DISK_FULL;  // a short write: no room for the rest
+    }
     LeaveCriticalSection(&c->guard);
     t.outcome.error = error;
     return error == 0;
