@@ -23,7 +23,10 @@ def scripted_request():
         box = h.until("the notice", screen.boxes)[0]
         h.screenshot("start-task")
         screen.press(box, 1)
-        h.until("the progress window", lambda: screen.find("progress"))
+        # The package on its way, after the extractor.
+        h.until("the package arriving", lambda: (w := screen.find("progress")) and any(
+            c["text"].startswith("7z920.zip: ") and not c["text"].endswith(" 0 KB")
+            for c in screen.children(w)))
         h.screenshot("progress")
         box = h.until("the outcome", screen.boxes, timeout=120)[0]
         h.screenshot("outcome")
