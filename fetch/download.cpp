@@ -14,6 +14,7 @@ namespace {
 const char kAgent[] = "Pelmora Downloader";
 // Read calls cost the same whatever their size, so read big blocks.
 const DWORD kBlockSize = 64 * 1024;
+const DWORD kSmallestBlock = 4 * 1024;
 const DWORD kSilenceMs = kSilenceSeconds * 1000;
 
 // Closes an Internet handle when it goes out of scope.
@@ -155,8 +156,10 @@ AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
             return Fail(t, kCannotCreate, t.outcome.error);
     }
 
-    DWORD got = 0;
-    while (InternetReadFile(request.handle, t.block.get(), kBlockSize, &got) && !Cancelled(t)) {
+    // A read returns only once its whole block is in, so a slow line asks
+    // for about a quarter second's worth: the progress keeps moving.
+    DWORD got = 0, want = kSmallestBlock;
+    while (InternetReadFile(request.handle, t.block.get(), want, &got) && !Cancelled(t)) {
         if (got == 0) {
             if (t.outcome.length && t.outcome.received < t.outcome.length)
                 return Interrupted(t);  // closed early
@@ -164,6 +167,9 @@ AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
         }
         if (!WriteBlock(t, got))
             return Fail(t, kCannotWrite, t.outcome.error);
+        const DWORD took = GetTickCount() - t.lastHeard;
+        want = got * 250 / (took ? took : 1);
+        want = want < kSmallestBlock ? kSmallestBlock : want > kBlockSize ? kBlockSize : want;
         t.outcome.received += got;
         t.lastHeard = GetTickCount();
         t.progress(t.context, t.outcome.received, t.outcome.length);
