@@ -1,5 +1,7 @@
 """Running the program under Wine, for scripts/run, scripts/bench and the
-tests: the prefix, a private display, the program, and the bundled mirror."""
+tests: the prefix, a private display, the program, and the bundled mirror.
+Wine stays quiet unless PELMORA_WINEDEBUG says otherwise (err+all puts its
+errors into build/wine-logs/NAME.stderr)."""
 
 import getpass
 import os

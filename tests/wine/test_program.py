@@ -436,7 +436,9 @@ def cancel_case(s, name, mirror, row, way):
         started = time.monotonic()
         WAYS_OUT[way](s, window)
         s.expect_shown("main")
-        expect("the main window back within 1 s", True, time.monotonic() - started < 1.5)
+        # Well within a second here; the bound leaves room for an emulated
+        # Wine, while a download that waited for its server would take 30 s.
+        expect("the main window back at once", True, time.monotonic() - started < 3)
         s.expect_shown("progress", False)
         expect("partial file left", False, (h.WIN_TEMP / row.name).exists())
         expect("boxes after cancelling", [], s.boxes())
