@@ -71,7 +71,9 @@ def program_request(screen, mirror):
         screen.click(SEVENZIP.command_id)
         screen.pick(FOLDER)
         screen.press(h.until("the notice", screen.boxes)[0], 1)
-        box = h.until("the outcome", screen.boxes, timeout=600)[0]
+        # Looking seldom: every look at the windows is work for the wineserver,
+        # which also carries the program's socket reads.
+        box = h.until("the outcome", screen.boxes, timeout=600, interval=0.5)[0]
         h.expect("outcome", "Task succesfull", box["caption"])
         status = Path(f"/proc/{program.proc.pid}/status").read_text()
         peak = int(status.split("VmHWM:")[1].split()[0])
