@@ -346,10 +346,11 @@ for _name, _row in FAILURES.items():
 def mirror_gone(s):
     fresh()
     with program("mirror-gone") as prog:
-        with h.Mirror("mirror-gone", fixtures("good"), "--rate", "100000"):
+        with h.Mirror("mirror-gone", fixtures("good"), "--rate", "100000") as mirror:
             start_request(s, SEVENZIP, TARGET)
             until("part of the package", lambda: (p := s.find("progress")) and
                   s.child(p, STATUS_ID)["text"].startswith(SEVENZIP.name + ": 1"))
+            mirror.proc.kill()  # gone at once, as a machine switched off
         text = s.expect_box(*checksum_failed("The connection was lost after "), prefix=True)["text"]
         size = (fixtures("good") / SEVENZIP.path.lstrip("/")).stat().st_size
         expect("the end of the message", " of %d bytes (3 attempts)." % size,
