@@ -98,13 +98,6 @@ bool Download(const std::string &url, const std::string &path, const std::string
     return !cancelled;
 }
 
-std::string UnsignedText(DWORD value)
-{
-    char text[16];
-    wsprintfA(text, "%lu", value);
-    return text;
-}
-
 // The system's own words for an error code, without the closing full stop.
 std::string SystemText(DWORD error)
 {
@@ -112,7 +105,7 @@ std::string SystemText(DWORD error)
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    NULL, error, 0, reinterpret_cast<char *>(&text), 0, NULL);
-    std::string words = text ? text : "error " + UnsignedText(error);
+    std::string words = text ? text : "error " + DecimalText(error);
     LocalFree(text);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
         words.pop_back();
@@ -124,14 +117,14 @@ std::string FailureCause(const DownloadOutcome &outcome, const std::string &path
 {
     switch (outcome.result) {
     case kHttpStatus:
-        return "The server answered " + UnsignedText(outcome.status) + " " + outcome.statusText +
+        return "The server answered " + DecimalText(outcome.status) + " " + outcome.statusText +
                ".";
     case kConnectionLost:
-        return "The connection was lost after " + UnsignedText(outcome.received) +
-               (outcome.length ? " of " + UnsignedText(outcome.length) : std::string()) +
-               " bytes (" + UnsignedText(kAttemptsWithoutProgress) + " attempts).";
+        return "The connection was lost after " + DecimalText(outcome.received) +
+               (outcome.length ? " of " + DecimalText(outcome.length) : std::string()) +
+               " bytes (" + DecimalText(kAttemptsWithoutProgress) + " attempts).";
     case kSilence:
-        return "Nothing arrived from the server for " + UnsignedText(kSilenceSeconds) + " seconds.";
+        return "Nothing arrived from the server for " + DecimalText(kSilenceSeconds) + " seconds.";
     case kCannotWrite: {
         std::string shown = path;
         std::replace(shown.begin(), shown.end(), '/', '\\');
@@ -203,7 +196,7 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
                                           fileName + " was not downloaded.");
     case kCannotConnect:
         FailFatally("Failed to open URL: " + url + "\r\n\r\nError code: " +
-                        UnsignedText(outcome.error),
+                        DecimalText(outcome.error),
                     "Error", MB_ICONERROR);
     case kCannotCreate:
         FailFatally("Failed to open the output file for writing", "Error", MB_ICONERROR);
@@ -225,7 +218,7 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
             MessageBoxA(NULL, ("File downloaded and extracted successfully to: " + extractFolder).c_str(),
                         "Task succesfull", MB_ICONINFORMATION);
         else
-            ShowError((run.started ? "The extractor failed (exit code " + UnsignedText(run.exitCode) + ")."
+            ShowError((run.started ? "The extractor failed (exit code " + DecimalText(run.exitCode) + ")."
                                    : std::string("The extractor could not be started.")) +
                       "\r\n\r\n" + fileName + " was downloaded but could not be extracted to: " +
                       extractFolder);
