@@ -3,8 +3,9 @@
 //
 //     PKZIP -extract <archive> <folder>
 //
-// It walks the archive's central directory, extracts stored and deflated
-// members into <folder> (created if needed) and checks every CRC and size.
+// It reads the archive's central directory with the program's own reader
+// (fetch/zip_directory.cpp), extracts stored and deflated members into
+// <folder> (created if needed) and checks every CRC and size.
 // Exit codes: 0 all members extracted, 1 bad or damaged archive,
 // 2 usage, 3 a member would land outside <folder>, 4 cannot create/write.
 //
@@ -21,6 +22,8 @@
 
 #include <zlib.h>
 
+#include "fetch/zip_directory.h"
+
 namespace {
 
 enum ExitCode {
@@ -32,24 +35,8 @@ enum ExitCode {
 };
 
 const unsigned long kLocalSig = 0x04034b50UL;
-const unsigned long kCentralSig = 0x02014b50UL;
-const unsigned long kEndSig = 0x06054b50UL;
 const size_t kLocalHeaderSize = 30;
-const size_t kCentralHeaderSize = 46;
-const size_t kEndRecordSize = 22;
 const size_t kChunk = 64 * 1024;
-
-struct Member {
-    std::string name;         // as stored, separators unified to '/'
-    std::string outRelative;  // same path with '\' separators, "." parts dropped
-    bool isDir;
-    unsigned method;
-    unsigned flags;
-    unsigned long crc;
-    unsigned long compressedSize;
-    unsigned long size;
-    unsigned long localOffset;
-};
 
 // A failure carries its exit code and a one-line reason; main prints it.
 struct Failure {
@@ -132,78 +119,6 @@ bool MakeFolders(const std::string &path)
     return IsDirectory(path.empty() ? "." : path);
 }
 
-// Names that Windows maps to devices whatever folder they are in.
-bool IsDeviceName(const std::string &part)
-{
-    std::string base = part.substr(0, part.find('.'));
-    while (!base.empty() && base[base.size() - 1] == ' ')
-        base.erase(base.size() - 1);
-    static const char *const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CLOCK$"};
-    for (const char *dev : kDevices)
-        if (EqualsNoCase(base.c_str(), dev))
-            return true;
-    if (base.size() == 4 && base[3] >= '1' && base[3] <= '9') {
-        std::string stem = base.substr(0, 3);
-        if (EqualsNoCase(stem.c_str(), "COM") || EqualsNoCase(stem.c_str(), "LPT"))
-            return true;
-    }
-    return false;
-}
-
-// Turns a member name into a path relative to the target folder, or explains
-// why it cannot be one. Both separators count, since Windows accepts both.
-bool SafeRelativePath(const std::string &name, std::string *out, std::string *why)
-{
-    if (name.empty()) {
-        *why = "empty member name";
-        return false;
-    }
-    if (IsSep(name[0])) {
-        *why = "absolute path";
-        return false;
-    }
-    out->clear();
-    size_t i = 0;
-    while (i < name.size()) {
-        size_t end = i;
-        while (end < name.size() && !IsSep(name[end]))
-            ++end;
-        std::string part = name.substr(i, end - i);
-        i = end + 1;
-        if (part.empty() || part == ".")
-            continue;
-        for (size_t k = 0; k < part.size(); ++k) {
-            unsigned char c = (unsigned char)part[k];
-            if (c == ':') {
-                *why = "drive letter or stream name";
-                return false;
-            }
-            if (c < 0x20 || std::strchr("<>\"|?*", c)) {
-                *why = "character not allowed in a file name";
-                return false;
-            }
-        }
-        // Windows drops trailing dots and spaces, so ". ." or "..." could
-        // still mean the parent folder.
-        if (part.find_first_not_of(". ") == std::string::npos) {
-            *why = "parent folder reference";
-            return false;
-        }
-        if (IsDeviceName(part)) {
-            *why = "device name";
-            return false;
-        }
-        if (!out->empty())
-            *out += '\\';
-        *out += part;
-    }
-    if (out->empty()) {
-        *why = "empty member name";
-        return false;
-    }
-    return true;
-}
-
 std::string JoinPath(const std::string &folder, const std::string &relative)
 {
     if (folder.empty())
@@ -213,9 +128,13 @@ std::string JoinPath(const std::string &folder, const std::string &relative)
     return folder + "\\" + relative;
 }
 
+// The member data of an archive whose directory has been read.
 class Archive {
 public:
-    explicit Archive(const std::string &path) : path_(path), file_(NULL), size_(0) {}
+    Archive(const std::string &path, const ZipDirectory &dir)
+        : path_(path), file_(NULL), size_(0), cdStart_(dir.directoryStart), shift_(dir.dataShift)
+    {
+    }
     ~Archive()
     {
         if (file_)
@@ -223,15 +142,14 @@ public:
     }
 
     bool Open(Failure *err);
-    bool ReadDirectory(std::vector<Member> *members, Failure *err);
-    bool Extract(const Member &m, const std::string &outPath, Failure *err);
+    bool Extract(const ZipMember &m, const std::string &outPath, Failure *err);
 
 private:
     bool ReadAt(unsigned long offset, void *buf, size_t len);
-    bool DataStart(const Member &m, unsigned long *start, Failure *err);
-    bool CopyStored(const Member &m, FILE *out, unsigned long *crc, unsigned long *written,
+    bool DataStart(const ZipMember &m, unsigned long *start, Failure *err);
+    bool CopyStored(const ZipMember &m, FILE *out, uint32_t *crc, unsigned long *written,
                     Failure *err);
-    bool Inflate(const Member &m, FILE *out, unsigned long *crc, unsigned long *written,
+    bool Inflate(const ZipMember &m, FILE *out, uint32_t *crc, unsigned long *written,
                  Failure *err);
     bool Bad(Failure *err, const std::string &what, int code = kBadArchive)
     {
@@ -270,112 +188,7 @@ bool Archive::Open(Failure *err)
     return true;
 }
 
-bool Archive::ReadDirectory(std::vector<Member> *members, Failure *err)
-{
-    if (size_ < kEndRecordSize)
-        return Bad(err, "not a zip archive (too short)");
-
-    // The end record sits in the last 22 bytes plus up to 64 KiB of comment.
-    unsigned long tailLen = size_ < kEndRecordSize + 0xFFFF ? size_ : kEndRecordSize + 0xFFFF;
-    unsigned long tailStart = size_ - tailLen;
-    std::vector<unsigned char> tail(tailLen);
-    if (!ReadAt(tailStart, &tail[0], tailLen))
-        return Bad(err, "cannot read archive");
-
-    // Prefer a record whose comment ends exactly at the end of the file, so
-    // a signature inside a comment is not mistaken for the record.
-    long found = -1;
-    for (int strict = 1; strict >= 0 && found < 0; --strict) {
-        for (long i = (long)(tailLen - kEndRecordSize); i >= 0; --i) {
-            const unsigned char *p = &tail[i];
-            if (Le32(p) != kEndSig)
-                continue;
-            unsigned long end = (unsigned long)i + kEndRecordSize + Le16(p + 20);
-            if (strict ? end == tailLen : end <= tailLen) {
-                found = i;
-                break;
-            }
-        }
-    }
-    if (found < 0)
-        return Bad(err, "not a zip archive (no end of central directory)");
-
-    const unsigned char *end = &tail[found];
-    unsigned long endPos = tailStart + (unsigned long)found;
-    unsigned disk = Le16(end + 4), cdDisk = Le16(end + 6);
-    unsigned entriesHere = Le16(end + 8), entries = Le16(end + 10);
-    unsigned long cdSize = Le32(end + 12), cdOffset = Le32(end + 16);
-    if (disk != 0 || cdDisk != 0 || entriesHere != entries)
-        return Bad(err, "multi-volume archives are not supported");
-    if (entries == 0xFFFF || cdSize == 0xFFFFFFFFUL || cdOffset == 0xFFFFFFFFUL)
-        return Bad(err, "zip64 archives are not supported");
-    if (cdSize > endPos)
-        return Bad(err, "central directory size is out of range");
-
-    // Normally the offsets are right. If data was prepended (a self-extractor
-    // stub, say) the directory still ends where the end record begins.
-    unsigned char sig[4];
-    cdStart_ = cdOffset;
-    shift_ = 0;
-    bool atOffset = cdOffset <= endPos && cdSize <= endPos - cdOffset &&
-                    (cdSize == 0 || (ReadAt(cdOffset, sig, 4) && Le32(sig) == kCentralSig));
-    if (!atOffset) {
-        unsigned long guess = endPos - cdSize;
-        if (guess < cdOffset || !ReadAt(guess, sig, 4) || Le32(sig) != kCentralSig)
-            return Bad(err, "central directory not found at its recorded offset");
-        cdStart_ = guess;
-        shift_ = guess - cdOffset;
-    }
-
-    std::vector<unsigned char> cd(cdSize + 1);
-    if (cdSize && !ReadAt(cdStart_, &cd[0], cdSize))
-        return Bad(err, "cannot read central directory");
-
-    size_t pos = 0;
-    for (unsigned n = 0; n < entries; ++n) {
-        if (cdSize - pos < kCentralHeaderSize || Le32(&cd[pos]) != kCentralSig)
-            return Bad(err, "bad central directory entry signature");
-        const unsigned char *h = &cd[pos];
-        size_t nameLen = Le16(h + 28), extraLen = Le16(h + 30), commentLen = Le16(h + 32);
-        if (cdSize - pos - kCentralHeaderSize < nameLen + extraLen + commentLen)
-            return Bad(err, "central directory entry is truncated");
-
-        Member m;
-        m.flags = Le16(h + 8);
-        m.method = Le16(h + 10);
-        m.crc = Le32(h + 16);
-        m.compressedSize = Le32(h + 20);
-        m.size = Le32(h + 24);
-        m.localOffset = Le32(h + 42);
-        m.name.assign((const char *)h + kCentralHeaderSize, nameLen);
-        pos += kCentralHeaderSize + nameLen + extraLen + commentLen;
-
-        if (m.name.find('\0') != std::string::npos)
-            return Bad(err, "member name contains a NUL byte", kUnsafePath);
-        for (size_t k = 0; k < m.name.size(); ++k)
-            if (m.name[k] == '\\')
-                m.name[k] = '/';
-        std::string why;
-        if (!SafeRelativePath(m.name, &m.outRelative, &why))
-            return Bad(err, "refusing member \"" + m.name + "\": " + why, kUnsafePath);
-        m.isDir = m.name[m.name.size() - 1] == '/';
-
-        if (m.flags & 0x0001)
-            return Bad(err, "member \"" + m.name + "\" is encrypted");
-        if (m.method != 0 && m.method != 8) {
-            char num[16];
-            std::sprintf(num, "%u", m.method);
-            return Bad(err, "member \"" + m.name + "\" uses unsupported method " + num);
-        }
-        if (m.compressedSize == 0xFFFFFFFFUL || m.size == 0xFFFFFFFFUL ||
-            m.localOffset == 0xFFFFFFFFUL)
-            return Bad(err, "zip64 archives are not supported");
-        members->push_back(m);
-    }
-    return true;
-}
-
-bool Archive::DataStart(const Member &m, unsigned long *start, Failure *err)
+bool Archive::DataStart(const ZipMember &m, unsigned long *start, Failure *err)
 {
     unsigned char h[kLocalHeaderSize];
     unsigned long at = m.localOffset + shift_;
@@ -400,7 +213,7 @@ bool Archive::DataStart(const Member &m, unsigned long *start, Failure *err)
     return true;
 }
 
-bool Archive::CopyStored(const Member &m, FILE *out, unsigned long *crc,
+bool Archive::CopyStored(const ZipMember &m, FILE *out, uint32_t *crc,
                          unsigned long *written, Failure *err)
 {
     if (m.compressedSize != m.size)
@@ -411,16 +224,16 @@ bool Archive::CopyStored(const Member &m, FILE *out, unsigned long *crc,
         size_t n = left < kChunk ? (size_t)left : kChunk;
         if (std::fread(&buf[0], 1, n, file_) != n)
             return Bad(err, "data of \"" + m.name + "\" is truncated");
-        *crc = crc32(*crc, &buf[0], (uInt)n);
+        *crc = Crc32(*crc, &buf[0], n);
         if (std::fwrite(&buf[0], 1, n, out) != n)
-            return Bad(err, "cannot write \"" + m.outRelative + "\"", kWriteFailed);
+            return Bad(err, "cannot write \"" + m.path + "\"", kWriteFailed);
         *written += n;
         left -= n;
     }
     return true;
 }
 
-bool Archive::Inflate(const Member &m, FILE *out, unsigned long *crc, unsigned long *written,
+bool Archive::Inflate(const ZipMember &m, FILE *out, uint32_t *crc, unsigned long *written,
                       Failure *err)
 {
     std::vector<unsigned char> in(kChunk), outBuf(kChunk);
@@ -461,9 +274,9 @@ bool Archive::Inflate(const Member &m, FILE *out, unsigned long *crc, unsigned l
             break;
         }
         if (produced) {
-            *crc = crc32(*crc, &outBuf[0], (uInt)produced);
+            *crc = Crc32(*crc, &outBuf[0], produced);
             if (std::fwrite(&outBuf[0], 1, produced, out) != produced) {
-                ok = Bad(err, "cannot write \"" + m.outRelative + "\"", kWriteFailed);
+                ok = Bad(err, "cannot write \"" + m.path + "\"", kWriteFailed);
                 break;
             }
             *written += produced;
@@ -473,13 +286,13 @@ bool Archive::Inflate(const Member &m, FILE *out, unsigned long *crc, unsigned l
     return ok;
 }
 
-bool Archive::Extract(const Member &m, const std::string &outPath, Failure *err)
+bool Archive::Extract(const ZipMember &m, const std::string &outPath, Failure *err)
 {
     unsigned long start;
     if (!DataStart(m, &start, err))
         return false;
 
-    if (m.isDir) {
+    if (m.isFolder) {
         if (m.size != 0)
             return Bad(err, "folder entry \"" + m.name + "\" has data");
         if (!MakeFolders(outPath))
@@ -495,7 +308,7 @@ bool Archive::Extract(const Member &m, const std::string &outPath, Failure *err)
     if (!out)
         return Bad(err, "cannot create \"" + outPath + "\"", kWriteFailed);
 
-    unsigned long crc = crc32(0L, Z_NULL, 0);
+    uint32_t crc = 0;
     unsigned long written = 0;
     bool ok = m.method == 0 ? CopyStored(m, out, &crc, &written, err)
                             : Inflate(m, out, &crc, &written, err);
@@ -523,6 +336,37 @@ void LogCommandLine()
     std::fputs(GetCommandLineA(), log);
     std::fputc('\n', log);
     std::fclose(log);
+}
+
+// What the reader leaves to the extractor: members it must not or cannot write.
+bool CheckMembers(const ZipDirectory &dir, Failure *err)
+{
+    err->code = kBadArchive;
+    for (const ZipMember &m : dir.members) {
+        if (m.path.empty()) {
+            err->code = kUnsafePath;
+            err->message = "refusing member \"" + m.name + "\": not a safe path under the folder";
+        } else if (m.flags & 0x0001) {
+            err->message = "member \"" + m.name + "\" is encrypted";
+        } else if (m.method != 0 && m.method != 8) {
+            char num[16];
+            std::sprintf(num, "%u", m.method);
+            err->message = "member \"" + m.name + "\" uses unsupported method " + num;
+        } else {
+            continue;
+        }
+        return false;
+    }
+    return true;
+}
+
+// Tests stand in a slow extraction with PELMORA_PKZIP_DELAY=<seconds>, and
+// one that silently misses a file with PELMORA_PKZIP_SKIP=<member name>.
+void WaitIfAsked()
+{
+    const char *delay = std::getenv("PELMORA_PKZIP_DELAY");
+    if (delay && *delay)
+        Sleep((DWORD)(std::atof(delay) * 1000));
 }
 
 int Usage()
@@ -556,11 +400,17 @@ int main(int argc, char **argv)
         return Usage();
 
     Failure err;
-    Archive archive(archivePath);
-    std::vector<Member> members;
-    // Every name is checked before anything is written.
-    if (!archive.Open(&err) || !archive.ReadDirectory(&members, &err))
+    const ZipDirectory dir = ReadZipDirectory(archivePath);
+    if (!dir.ok) {
+        err.code = kBadArchive;
+        err.message = dir.why;
         return Fail(archivePath, err);
+    }
+    // Every member is checked before anything is written.
+    Archive archive(archivePath, dir);
+    if (!CheckMembers(dir, &err) || !archive.Open(&err))
+        return Fail(archivePath, err);
+    WaitIfAsked();
 
     if (!MakeFolders(folder)) {
         err.code = kWriteFailed;
@@ -568,12 +418,15 @@ int main(int argc, char **argv)
         return Fail(archivePath, err);
     }
 
+    const char *skip = std::getenv("PELMORA_PKZIP_SKIP");
     unsigned files = 0;
-    for (const Member &m : members) {
-        std::string outPath = JoinPath(folder, m.outRelative);
+    for (const ZipMember &m : dir.members) {
+        if (skip && m.name == skip)
+            continue;
+        std::string outPath = JoinPath(folder, MemberPathAsWritten(m));
         if (!archive.Extract(m, outPath, &err))
             return Fail(archivePath, err);
-        if (m.isDir) {
+        if (m.isFolder) {
             std::printf("   creating: %s\n", m.name.c_str());
         } else {
             std::printf(" extracting: %s\n", m.name.c_str());
