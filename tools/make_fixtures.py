@@ -7,7 +7,8 @@ OUT/files/pkzip25.exe. The downloader accepts a file only if its plain byte
 sum matches the catalogue, so each file is padded to hit that sum exactly:
 
 * packages are small demo zips (a top folder named after the package, a
-  readme, a nested folder with a second file, stored and deflated members)
+  readme, a nested folder with a second file, stored and deflated members,
+  and "Läs mig.txt", a name stored in code page 437 as DOS-era zip tools did)
   with a run of filler bytes between the last member and the central
   directory. The directory offsets account for the gap, so zip readers
   never see it.
@@ -83,8 +84,17 @@ def demo_text(seed, lines):
                    for _ in range(lines)).encode("ascii")
 
 
+class DosNameInfo(zipfile.ZipInfo):
+    """A member whose name is stored as code page 437 bytes without the UTF-8
+    flag (bit 11), as DOS and early Windows zip tools wrote non-ASCII names;
+    zipfile itself would store them as flagged UTF-8."""
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode("cp437"), self.flag_bits & ~0x800
+
+
 def zip_member(name, data, method):
-    info = zipfile.ZipInfo(name, FIXED_TIME)
+    info = DosNameInfo(name, FIXED_TIME)
     info.compress_type = method
     info.create_system = 0  # fixed, so the bytes do not depend on the host OS
     info.external_attr = 0x10 if name.endswith("/") else 0x20
@@ -99,6 +109,7 @@ def demo_zip(row):
     members = [
         zip_member(f"{top}/", b"", zipfile.ZIP_STORED),
         zip_member(f"{top}/readme.txt", readme + demo_text(seed, 40), zipfile.ZIP_DEFLATED),
+        zip_member(f"{top}/Läs mig.txt", demo_text(seed + 3, 4), zipfile.ZIP_DEFLATED),
         zip_member(f"{top}/docs/", b"", zipfile.ZIP_STORED),
         zip_member(f"{top}/docs/notes.txt", demo_text(seed + 1, 8), zipfile.ZIP_STORED),
         zip_member(f"{top}/docs/data/table.dat", demo_text(seed + 2, 300), zipfile.ZIP_DEFLATED),
