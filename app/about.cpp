@@ -28,10 +28,8 @@ void CreateAboutWindow()
     // A caption but no system menu: the window has no close box.
     g_hAboutWnd = CreateWindowExA(0, "AboutWindow", "About", WS_VISIBLE | WS_CAPTION, 200, 200,
                                   400, 200, NULL, NULL, g_hInstance, NULL);
-    HWND text = CreateWindowExA(0, "STATIC", kAboutText, WS_CHILD | WS_VISIBLE, 0, 0, 395, 180,
-                                g_hAboutWnd, NULL, g_hInstance, NULL);
-    SendMessageA(text, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 TRUE);
+    SetGuiFont(CreateChild(g_hAboutWnd, "STATIC", kAboutText, WS_CHILD | WS_VISIBLE,
+                           {0, 0, 395, 180}, 0));
     ShowWindow(g_hAboutWnd, SW_SHOW);
 }
 

@@ -9,10 +9,6 @@
 
 namespace {
 
-struct ControlPlace {
-    int x, y, width, height;
-};
-
 // Where each package button goes, in catalogue order.
 const ControlPlace kPackagePlaces[kPackageCount] = {
     {5, 30, 70, 20}, {80, 30, 70, 20}, {155, 30, 70, 20}, {5, 55, 70, 20}, {155, 55, 70, 20},
@@ -22,14 +18,6 @@ const ControlPlace kPackagePlaces[kPackageCount] = {
 // the default one.
 const DWORD kButtonStyle = 0x50010001;
 
-HWND CreateChild(const char *className, const char *text, DWORD style, const ControlPlace &place,
-                 int id, HINSTANCE instance)
-{
-    return CreateWindowExA(0, className, text, style, place.x, place.y, place.width, place.height,
-                           g_hMainWnd, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance,
-                           NULL);
-}
-
 void CreateMainWindow(HINSTANCE instance)
 {
     g_hMainWnd = CreateWindowExA(0, kMainClassName, "Pelmora Downloader",
@@ -38,14 +26,14 @@ void CreateMainWindow(HINSTANCE instance)
 
     // The label is wider than the window and overlaps the first button row;
     // the window clips it.
-    HWND label = CreateChild("STATIC", "What do you want to download and extract?",
-                             WS_CHILD | WS_VISIBLE, {10, 10, 360, 30}, 0, instance);
+    HWND label = CreateChild(g_hMainWnd, "STATIC", "What do you want to download and extract?",
+                             WS_CHILD | WS_VISIBLE, {10, 10, 360, 30}, 0);
     HWND packageButtons[kPackageCount];
     for (int i = 0; i < kPackageCount; ++i)
-        packageButtons[i] = CreateChild("BUTTON", kPackages[i].label, kButtonStyle,
-                                        kPackagePlaces[i], kPackages[i].commandId, instance);
-    CreateChild("BUTTON", "Cancel", kButtonStyle, {80, 55, 70, 20}, kCancelButtonId, instance);
-    CreateChild("BUTTON", "?", kButtonStyle, {230, 55, 20, 20}, kAboutButtonId, instance);
+        packageButtons[i] = CreateChild(g_hMainWnd, "BUTTON", kPackages[i].label, kButtonStyle,
+                                        kPackagePlaces[i], kPackages[i].commandId);
+    CreateChild(g_hMainWnd, "BUTTON", "Cancel", kButtonStyle, {80, 55, 70, 20}, kCancelButtonId);
+    CreateChild(g_hMainWnd, "BUTTON", "?", kButtonStyle, {230, 55, 20, 20}, kAboutButtonId);
 
     // "Cancel" and "?" keep the system font.
     for (int i = kPackageCount - 1; i >= 0; --i)
@@ -72,6 +60,14 @@ LRESULT PaintStaticOnFace(WPARAM deviceContext)
 {
     SetBkColor(reinterpret_cast<HDC>(deviceContext), kFaceColour);
     return reinterpret_cast<LRESULT>(g_hFaceBrush);
+}
+
+HWND CreateChild(HWND parent, const char *className, const char *text, DWORD style,
+                 const ControlPlace &place, int id)
+{
+    return CreateWindowExA(0, className, text, style, place.x, place.y, place.width, place.height,
+                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_hInstance,
+                           NULL);
 }
 
 void SetGuiFont(HWND control)

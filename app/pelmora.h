@@ -13,6 +13,12 @@ LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPa
 void OnMainCommand(HWND hwnd, int id);
 void ToggleAbout();
 
+struct ControlPlace {
+    int x, y, width, height;
+};
+
 void RegisterFaceClass(HINSTANCE instance, const char *name, WNDPROC procedure);
 LRESULT PaintStaticOnFace(WPARAM deviceContext);
+HWND CreateChild(HWND parent, const char *className, const char *text, DWORD style,
+                 const ControlPlace &place, int id);
 void SetGuiFont(HWND control);
