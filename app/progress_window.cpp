@@ -1,6 +1,7 @@
 // The progress window of a fetch. It has a class of its own: a close request
-// must cancel the download, never end the program, as destroying a window of
-// the main class would.
+// must cancel the download, never end the program, and the window must be
+// destroyed when its fetch is done with it, neither of which a window of the
+// main class could do.
 #include "app/progress_window.h"
 
 #include <commctrl.h>
@@ -20,15 +21,6 @@ const int kStatusId = 3;
 ProgressSubject *SubjectOf(HWND window)
 {
     return reinterpret_cast<ProgressSubject *>(GetWindowLongA(window, GWL_USERDATA));
-}
-
-HWND CreateControl(HWND parent, const char *className, const char *text, DWORD style, int x, int y,
-                   int width, int height, int id)
-{
-    HWND control = CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, x, y, width,
-                                   height, parent, reinterpret_cast<HMENU>(id), g_hInstance, NULL);
-    SetGuiFont(control);
-    return control;
 }
 
 LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
@@ -65,11 +57,16 @@ HWND CreateProgressWindow()
     // A caption without a system menu: "Cancel" is the way out.
     HWND window = CreateWindowExA(0, kClassName, "Progress", WS_VISIBLE | WS_CAPTION, 100, 100, 400,
                                   130, NULL, NULL, g_hInstance, NULL);
-    HWND bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, 20, 15, 360, 20, window,
-                               reinterpret_cast<HMENU>(kBarId), g_hInstance, NULL);
+    HWND bar = CreateChild(window, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, {20, 15, 360, 20},
+                           kBarId);
     SendMessageA(bar, PBM_SETRANGE32, 0, 100);
-    CreateControl(window, "STATIC", "", 0, 20, 45, 360, 16, kStatusId);
-    SetFocus(CreateControl(window, "BUTTON", "Cancel", WS_TABSTOP, 300, 66, 80, 23, IDCANCEL));
+    HWND status = CreateChild(window, "STATIC", "", WS_CHILD | WS_VISIBLE, {20, 45, 360, 16},
+                              kStatusId);
+    HWND cancel = CreateChild(window, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
+                              {300, 66, 80, 23}, IDCANCEL);
+    SetGuiFont(status);
+    SetGuiFont(cancel);
+    SetFocus(cancel);
     UpdateWindow(window);
     return window;
 }
@@ -77,6 +74,7 @@ HWND CreateProgressWindow()
 void AttachDownload(HWND window, ProgressSubject *subject)
 {
     SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(subject));
+    EnableWindow(GetDlgItem(window, IDCANCEL), subject != NULL);
 }
 
 void PostProgress(HWND window, DWORD received, DWORD length)
@@ -96,5 +94,10 @@ void ShowProgress(HWND window, DWORD received, DWORD length)
         SendMessageA(bar, PBM_SETPOS, received < 100 ? received : 100, 0);
     }
     if (ProgressSubject *subject = SubjectOf(window))
-        SetDlgItemTextA(window, kStatusId, ProgressText(subject->fileName, received, length).c_str());
+        ShowStatus(window, ProgressText(subject->fileName, received, length));
+}
+
+void ShowStatus(HWND window, const std::string &text)
+{
+    SetDlgItemTextA(window, kStatusId, text.c_str());
 }

@@ -18,6 +18,11 @@ std::string ProgressText(const std::string &fileName, uint32_t received, uint32_
     return fileName + ": " + Kilobytes(received) + (length ? " of " + Kilobytes(length) : "");
 }
 
+std::string DoneText(const std::string &fileName, uint32_t received)
+{
+    return fileName + ": " + Kilobytes(received) + ", done";
+}
+
 int BarShift(uint32_t length)
 {
     return length > 0x7FFFFFFF ? 10 : 0;

@@ -1,0 +1,15 @@
+// Work done on a worker thread while the user-interface thread keeps every
+// window answering.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "fetch/download.h"
+
+// Downloads url into path, reporting to progressWindow, whose "Cancel" stops
+// it. A cancelled download ends as kCancelled, with its partial file gone.
+DownloadOutcome DownloadBesideWindows(const std::string &url, const std::string &path,
+                                      const std::string &fileName, HWND progressWindow);
+// Runs work(context) to its end; work must not touch any window.
+void RunBesideWindows(void (*work)(void *context), void *context);
