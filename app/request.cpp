@@ -1,6 +1,6 @@
-// One package request, from the button press to the final box. This is the
-// only place that turns what happened into a box, into "exit 1", or into the
-// main window coming back.
+// One package request, from the button press to the final box: the folder,
+// the extractor, then the package. This is the only place that turns what
+// happened into a box, into "exit 1", or into the main window coming back.
 #include "app/request.h"
 
 #include <shlobj.h>
@@ -10,92 +10,199 @@
 #include "app/globals.h"
 #include "app/progress_window.h"
 #include "app/runtime.h"
+#include "app/worker.h"
 #include "fetch/catalogue.h"
 #include "fetch/checksum.h"
 #include "fetch/download.h"
+#include "fetch/extract_check.h"
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
-#include "fetch/message_wait.h"
+#include "fetch/progress_text.h"
 
 namespace {
 
-// How often the progress window hears of a download: more would only cost
-// repaints.
-const DWORD kProgressInterval = 250;
-// How long a cancelled download may take to wind up before the request goes
-// on without it (it ends by itself once its server call returns).
-const DWORD kCancelGraceMs = 500;
-
-enum FolderChoice { kFolderChosen, kPickerCancelled, kFolderRefused };
-
-// A download on its worker thread; both threads hold a reference, and the
-// last one to let go frees it, so a cancelled worker that still waits on a
-// silent server can be left behind.
-struct DownloadJob {
-    std::string url, path;
-    HWND progressWindow;
-    DWORD lastReport;
-    DownloadControl control;
-    DownloadOutcome outcome;
-    volatile LONG references;
+// How a request, or one fetch of it, ends.
+enum Ending {
+    kGoOn,  // the extractor is in place: the request goes on
+    kExtracted,
+    kNotExtracted,  // a package without a folder to extract it to
+    kUserCancelled,
+    kNoFolder,
+    kFolderRefused,
+    kNoWindowsFolder,
+    kNoInternetClient,
+    kUrlFailed,
+    kOutputFailed,
+    kChecksumFailed,
+    kExtractFailed,
 };
 
-void ReleaseJob(DownloadJob *job)
+// What the user is told of each ending: the text (followed by the ending's
+// details; NULL for no box), caption, icon, and whether the program ends
+// with exit code 1.
+struct EndingBox {
+    const char *text;
+    const char *caption;
+    UINT icon;
+    bool endsProgram;
+};
+
+const EndingBox kEndingBoxes[] = {
+    {NULL, NULL, 0, false},  // kGoOn
+    {"File downloaded and extracted successfully to: ", "Task succesfull", MB_ICONINFORMATION,
+     false},
+    {"No extract path selected.", "Skipping extraction.", MB_ICONWARNING, false},
+    {NULL, NULL, 0, false},  // kUserCancelled
+    {"Extract path not selected. Please select an extract path before downloading.", "Error",
+     MB_ICONERROR, false},
+    {"The folder ", "Error", MB_ICONERROR, false},
+    {"The WINDIR environment variable is not set, so the Windows folder and its TEMP folder "
+     "cannot be found. Nothing was downloaded.",
+     "Error", MB_ICONERROR, false},
+    {"The Internet connection could not be set up, so ", "Error", MB_ICONERROR, false},
+    {"Failed to open URL: ", "Error", MB_ICONERROR, true},
+    {"Failed to open the output file for writing", "Error", MB_ICONERROR, true},
+    {"Checksum Failed", "Failed.", MB_ICONWARNING, true},
+    {"", "Error", MB_ICONERROR, false},  // kExtractFailed: the details say it all
+};
+
+bool AskForExtractFolder(HWND owner, std::string *refusal);
+bool DownloadAndExtract(const std::string &url, const std::string &fileName,
+                        const std::string &extractFolder);
+bool End(HWND progressWindow, Ending ending, const std::string &detail);
+
+}  // namespace
+
+void RequestPackage(HWND hwnd, const PackageEntry &package)
 {
-    if (InterlockedDecrement(&job->references) == 0) {
-        FreeDownloadControl(&job->control);
-        delete job;
+    if (g_hAboutWnd)
+        ShowWindow(g_hAboutWnd, SW_HIDE);
+    ShowWindow(hwnd, SW_HIDE);
+
+    std::string refusal;
+    if (!AskForExtractFolder(hwnd, &refusal)) {
+        End(NULL, kFolderRefused, refusal);
+        return;
     }
+    if (!g_pathSelected) {
+        End(NULL, kNoFolder, "");
+        return;
+    }
+
+    MessageBoxA(NULL,
+                "It will now download and extract the specific file.\r\n Depending on the size of "
+                "the file that can take up to a min.\r\n",
+                "Start Task", MB_ICONINFORMATION);
+    // The extractor is fetched and verified again before every package; a
+    // package is never fetched when that did not work out.
+    if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, std::string()))
+        return;
+    DownloadAndExtract(package.url, package.fileName, g_extractPath);
 }
 
-void ReportBlock(void *context, DWORD received, DWORD length)
+namespace {
+
+// Standard output reaches a file or pipe only when it was redirected at
+// start; unbuffered, so the line is there at once.
+void LogLine(const std::string &text)
 {
-    DownloadJob *job = static_cast<DownloadJob *>(context);
-    if (GetTickCount() - job->lastReport >= kProgressInterval) {
-        job->lastReport = GetTickCount();
-        PostProgress(job->progressWindow, received, length);
-    }
+    const std::string line = text + "\r\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), line.size(), &written, NULL);
 }
 
-DWORD WINAPI DownloadWorker(void *context)
+// Asks for the extract folder. A cancelled picker, or a choice that has no
+// file-system path, keeps the folder of an earlier request; so does a folder
+// that is refused, for which this says why and returns false.
+bool AskForExtractFolder(HWND owner, std::string *refusal)
 {
-    DownloadJob *job = static_cast<DownloadJob *>(context);
-    job->outcome = DownloadFile(job->url, job->path, ReportBlock, job, &job->control);
-    ReleaseJob(job);
-    return 0;
+    BROWSEINFOA info = {};
+    info.hwndOwner = owner;
+    info.ulFlags = BIF_RETURNONLYFSDIRS;
+    LPITEMIDLIST folder = SHBrowseForFolderA(&info);
+    if (!folder)
+        return true;
+    char buffer[MAX_PATH] = "";
+    const bool converted = SHGetPathFromIDListA(folder, buffer) && buffer[0];
+    CoTaskMemFree(folder);
+    if (!converted)
+        return true;
+    const std::string path = buffer;
+    // The interpreter would expand %NAME% in the command line and extract
+    // somewhere else.
+    if (path.find('%') != std::string::npos) {
+        *refusal = path + " has a % in its name, which the command interpreter would change, so "
+                   "the files would land in another folder. Please choose another folder.";
+        return false;
+    }
+    g_extractPath = path;
+    g_pathSelected = true;
+    LogLine("Extract path selected: " + g_extractPath);
+    return true;
 }
 
-// Downloads on a worker thread while this thread keeps every window
-// answering. False when the user cancelled.
-bool Download(const std::string &url, const std::string &path, const std::string &fileName,
-              HWND progressWindow, DownloadOutcome *outcome)
+// The Windows folder from the environment, or "" when WINDIR is not set.
+std::string WindowsFolder()
 {
-    DownloadJob *job = new DownloadJob();
-    job->url = url;
-    job->path = path;
-    job->progressWindow = progressWindow;
-    job->references = 2;  // this thread and the worker
-    InitDownloadControl(&job->control);
-    ProgressSubject subject = {fileName, &job->control};
-    AttachDownload(progressWindow, &subject);
-    ShowProgress(progressWindow, 0, 0);
+    char folder[MAX_PATH];
+    DWORD length = GetEnvironmentVariableA("WINDIR", folder, sizeof folder);
+    return length > 0 && length < sizeof folder ? folder : "";
+}
 
-    DWORD id;
-    HANDLE worker = CreateThread(NULL, 0, DownloadWorker, job, 0, &id);
-    if (worker) {
-        WaitWhileDispatching(worker, progressWindow, &job->control.cancelled, kCancelGraceMs);
-        CloseHandle(worker);
-    } else {
-        DownloadWorker(job);  // no thread to be had: download here, blocking
+Ending FetchAndExtract(const std::string &url, const std::string &fileName,
+                       const FetchPaths &paths, const std::string &extractFolder,
+                       HWND progressWindow, std::string *detail);
+
+// Fetches one catalogue file into the temp folder, verifies it and, given a
+// folder, extracts it there. True when the request may go on.
+bool DownloadAndExtract(const std::string &url, const std::string &fileName,
+                        const std::string &extractFolder)
+{
+    const std::string windowsFolder = WindowsFolder();
+    if (windowsFolder.empty())
+        return End(NULL, kNoWindowsFolder, "");
+    const FetchPaths paths = BuildFetchPaths(windowsFolder, fileName);
+    HWND progressWindow = CreateProgressWindow();
+    std::string detail;
+    const Ending ending =
+        FetchAndExtract(url, fileName, paths, extractFolder, progressWindow, &detail);
+    return End(progressWindow, ending, detail);
+}
+
+Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
+                      const std::string &fileName, const std::string &path, std::string *detail);
+bool ChecksumMatches(const std::string &path, const std::string &fileName);
+std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder);
+
+// The window tells what happens at each step, since after the transfer
+// nothing can be cancelled any more.
+Ending FetchAndExtract(const std::string &url, const std::string &fileName,
+                       const FetchPaths &paths, const std::string &extractFolder,
+                       HWND progressWindow, std::string *detail)
+{
+    const DownloadOutcome outcome =
+        DownloadBesideWindows(url, paths.downloadPath, fileName, progressWindow);
+    if (outcome.result != kDownloaded)
+        return DownloadEnding(outcome, url, fileName, paths.downloadPath, detail);
+
+    ShowStatus(progressWindow, "Checking " + fileName + "...");
+    if (!ChecksumMatches(paths.downloadPath, fileName)) {
+        DeleteFileA(paths.downloadPath.c_str());
+        return kChecksumFailed;
     }
-    const bool cancelled = job->control.cancelled != 0;
-    if (!cancelled) {
-        *outcome = job->outcome;
-        ShowProgress(progressWindow, outcome->received, outcome->length);
+    if (extractFolder.empty())
+        return fileName == kExtractorEntry.fileName ? kGoOn : kNotExtracted;
+
+    ShowStatus(progressWindow, "Extracting " + fileName + " into " + extractFolder + "...");
+    *detail = ExtractionTrouble(paths, extractFolder);
+    if (!detail->empty()) {
+        *detail += "\r\n\r\n" + fileName + " was downloaded but could not be extracted to: " +
+                   extractFolder;
+        return kExtractFailed;
     }
-    AttachDownload(progressWindow, NULL);
-    ReleaseJob(job);
-    return !cancelled;
+    ShowStatus(progressWindow, DoneText(fileName, outcome.received));
+    *detail = extractFolder;
+    return kExtracted;
 }
 
 // The system's own words for an error code, without the closing full stop.
@@ -112,8 +219,8 @@ std::string SystemText(DWORD error)
     return words;
 }
 
-// Why a download failed, in words, after the fixed first line.
-std::string FailureCause(const DownloadOutcome &outcome, const std::string &path)
+// Why a transfer failed, in words, after the fixed first line.
+std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &path)
 {
     switch (outcome.result) {
     case kHttpStatus:
@@ -125,175 +232,118 @@ std::string FailureCause(const DownloadOutcome &outcome, const std::string &path
                " bytes (" + DecimalText(kAttemptsWithoutProgress) + " attempts).";
     case kSilence:
         return "Nothing arrived from the server for " + DecimalText(kSilenceSeconds) + " seconds.";
-    case kCannotWrite: {
+    default: {  // kCannotWrite
         std::string shown = path;
         std::replace(shown.begin(), shown.end(), '/', '\\');
         const bool full = outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL;
         return "The file could not be written to " + shown + ": " +
                (full ? std::string("the disk is full") : SystemText(outcome.error)) + ".";
     }
-    default:
-        return "";
     }
 }
 
-void ShowError(const std::string &text)
+Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
+                      const std::string &fileName, const std::string &path, std::string *detail)
 {
-    MessageBoxA(NULL, text.c_str(), "Error", MB_ICONERROR);
-}
-
-[[noreturn]] void FailFatally(const std::string &text, const char *caption, UINT icon)
-{
-    MessageBoxA(NULL, text.c_str(), caption, icon);
-    ExitProgram(1);
-}
-
-void BackToMainWindow(HWND progressWindow)
-{
-    if (progressWindow)
-        ShowWindow(progressWindow, SW_HIDE);
-    ShowWindow(g_hMainWnd, SW_SHOW);
-}
-
-// Ends a request that cannot go on without leaving the user with no window.
-bool GiveUp(HWND progressWindow, const std::string &text)
-{
-    BackToMainWindow(progressWindow);
-    ShowError(text);
-    return false;
-}
-
-// The Windows folder from the environment, or "" when WINDIR is not set.
-std::string WindowsFolder()
-{
-    char folder[MAX_PATH];
-    DWORD length = GetEnvironmentVariableA("WINDIR", folder, sizeof folder);
-    return length > 0 && length < sizeof folder ? folder : "";
-}
-
-// Fetches one catalogue file into the temp folder, verifies it and, given a
-// folder, extracts it there. True when the request may go on.
-bool DownloadAndExtract(const std::string &url, const std::string &fileName,
-                        const std::string &extractFolder)
-{
-    const std::string windowsFolder = WindowsFolder();
-    if (windowsFolder.empty())
-        return GiveUp(NULL, "The WINDIR environment variable is not set, so the Windows folder "
-                            "and its TEMP folder cannot be found. Nothing was downloaded.");
-    const FetchPaths paths = BuildFetchPaths(windowsFolder, fileName);
-
-    HWND progressWindow = CreateProgressWindow();
-    DownloadOutcome outcome;
-    if (!Download(url, paths.downloadPath, fileName, progressWindow, &outcome)) {
-        BackToMainWindow(progressWindow);
-        return false;
-    }
     switch (outcome.result) {
-    case kDownloaded:
-        break;
+    case kCancelled:
+        return kUserCancelled;
     case kNoInternet:
-        return GiveUp(progressWindow, "The Internet connection could not be set up, so " +
-                                          fileName + " was not downloaded.");
+        *detail = fileName + " was not downloaded.";
+        return kNoInternetClient;
     case kCannotConnect:
-        FailFatally("Failed to open URL: " + url + "\r\n\r\nError code: " +
-                        DecimalText(outcome.error),
-                    "Error", MB_ICONERROR);
+        *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
+        return kUrlFailed;
     case kCannotCreate:
-        FailFatally("Failed to open the output file for writing", "Error", MB_ICONERROR);
+        return kOutputFailed;
     default:
-        FailFatally("Checksum Failed\r\n\r\n" + FailureCause(outcome, paths.downloadPath),
-                    "Failed.", MB_ICONWARNING);
+        *detail = "\r\n\r\n" + TransferTrouble(outcome, path);
+        return kChecksumFailed;
     }
-    if (ComputeChecksum(paths.downloadPath) != ExpectedChecksum(fileName)) {
-        DeleteFileA(paths.downloadPath.c_str());
-        FailFatally("Checksum Failed", "Failed.", MB_ICONWARNING);
-    }
+}
 
-    bool extracted = true;
-    if (!extractFolder.empty()) {
-        const ExtractOutcome run = RunExtractor(paths, extractFolder);
+struct ChecksumJob {
+    std::string path, sum;
+};
+
+void SumFile(void *context)
+{
+    ChecksumJob *job = static_cast<ChecksumJob *>(context);
+    job->sum = ComputeChecksum(job->path);
+}
+
+bool ChecksumMatches(const std::string &path, const std::string &fileName)
+{
+    ChecksumJob job = {path, std::string()};
+    RunBesideWindows(SumFile, &job);
+    return job.sum == ExpectedChecksum(fileName);
+}
+
+struct CheckJob {
+    std::string archive, folder;
+    ExtractCheck check;
+};
+
+void CheckFiles(void *context)
+{
+    CheckJob *job = static_cast<CheckJob *>(context);
+    job->check = CheckExtracted(job->archive, job->folder);
+}
+
+// "3 of 14 files are missing from C:\Apps, the first is 7-Zip\7z.exe.", or
+// "" when every member is in place.
+std::string MissingFiles(const ExtractCheck &check, const std::string &folder)
+{
+    if (!check.readable)
+        return "The archive's table of contents could not be read, so the extracted files could "
+               "not be checked.";
+    const unsigned bad = check.missing + check.different;
+    if (!bad)
+        return "";
+    return DecimalText(bad) + " of " + DecimalText(check.total) +
+           (check.total == 1 ? " file " : " files ") + (bad == 1 ? "is" : "are") +
+           (check.different ? " missing or different in " : " missing from ") + folder +
+           ", the first is " + check.first + ".";
+}
+
+// Runs the extractor, then looks for every member of the archive in the
+// folder. What went wrong, or "" when the files are there.
+std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder)
+{
+    const ExtractOutcome run = RunExtractor(paths, folder);
+    if (!run.started)
+        return "The extractor could not be started.";
+    CheckJob job = {paths.downloadPath, folder, ExtractCheck()};
+    RunBesideWindows(CheckFiles, &job);
+    std::string trouble = MissingFiles(job.check, folder);
+    if (run.exitCodeKnown && run.exitCode != 0)
+        trouble = "The extractor failed (exit code " + DecimalText(run.exitCode) + ")." +
+                  (trouble.empty() ? "" : " " + trouble);
+    return trouble;
+}
+
+// Tells the user how a fetch or request ended; a fatal failure ends the
+// program here. Otherwise the progress window goes (after the success box,
+// beside which it stays with its bar full) and, unless the request goes on,
+// the main window comes back. True when the request goes on.
+bool End(HWND progressWindow, Ending ending, const std::string &detail)
+{
+    const EndingBox &box = kEndingBoxes[ending];
+    if (box.endsProgram) {
+        MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
+        ExitProgram(1);
+    }
+    if (progressWindow && ending != kExtracted) {
+        DestroyWindow(progressWindow);
+        progressWindow = NULL;
+    }
+    if (ending != kGoOn)
         ShowWindow(g_hMainWnd, SW_SHOW);
-        extracted = run.started && (!run.exitCodeKnown || run.exitCode == 0);
-        if (extracted)
-            MessageBoxA(NULL, ("File downloaded and extracted successfully to: " + extractFolder).c_str(),
-                        "Task succesfull", MB_ICONINFORMATION);
-        else
-            ShowError((run.started ? "The extractor failed (exit code " + DecimalText(run.exitCode) + ")."
-                                   : std::string("The extractor could not be started.")) +
-                      "\r\n\r\n" + fileName + " was downloaded but could not be extracted to: " +
-                      extractFolder);
-    } else if (fileName != kExtractorEntry.fileName) {
-        MessageBoxA(NULL, "No extract path selected.", "Skipping extraction.", MB_ICONWARNING);
-    }
-    ShowWindow(progressWindow, SW_HIDE);
-    return extracted;
-}
-
-// Standard output reaches a file or pipe only when it was redirected at
-// start; unbuffered, so the line is there at once.
-void LogLine(const std::string &text)
-{
-    const std::string line = text + "\r\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), line.size(), &written, NULL);
-}
-
-// Asks for the extract folder. A cancelled picker, or a choice that has no
-// file-system path, keeps the folder of an earlier request; so does a folder
-// that is refused.
-FolderChoice AskForExtractFolder(HWND owner, std::string *picked)
-{
-    BROWSEINFOA info = {};
-    info.hwndOwner = owner;
-    info.ulFlags = BIF_RETURNONLYFSDIRS;
-    LPITEMIDLIST folder = SHBrowseForFolderA(&info);
-    if (!folder)
-        return kPickerCancelled;
-    char path[MAX_PATH] = "";
-    const bool converted = SHGetPathFromIDListA(folder, path) && path[0];
-    CoTaskMemFree(folder);
-    if (!converted)
-        return kPickerCancelled;
-    *picked = path;
-    // The interpreter would expand %NAME% in the command line and extract
-    // somewhere else.
-    if (picked->find('%') != std::string::npos)
-        return kFolderRefused;
-    g_extractPath = path;
-    g_pathSelected = true;
-    LogLine("Extract path selected: " + g_extractPath);
-    return kFolderChosen;
+    if (box.text)
+        MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
+    if (progressWindow)
+        DestroyWindow(progressWindow);
+    return ending == kGoOn;
 }
 
 }  // namespace
-
-void RequestPackage(HWND hwnd, const PackageEntry &package)
-{
-    if (g_hAboutWnd)
-        ShowWindow(g_hAboutWnd, SW_HIDE);
-    ShowWindow(hwnd, SW_HIDE);
-
-    std::string picked;
-    if (AskForExtractFolder(hwnd, &picked) == kFolderRefused) {
-        ShowError("The folder " + picked + " has a % in its name, which the command interpreter "
-                  "would change, so the files would land in another folder. Please choose "
-                  "another folder.");
-        ShowWindow(hwnd, SW_SHOW);
-        return;
-    }
-    if (!g_pathSelected) {
-        ShowError("Extract path not selected. Please select an extract path before downloading.");
-        ShowWindow(hwnd, SW_SHOW);
-        return;
-    }
-
-    MessageBoxA(NULL,
-                "It will now download and extract the specific file.\r\n Depending on the size of "
-                "the file that can take up to a min.\r\n",
-                "Start Task", MB_ICONINFORMATION);
-    // The extractor is fetched and verified again before every package; a
-    // package is never fetched when that did not work out.
-    if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, std::string()))
-        return;
-    DownloadAndExtract(package.url, package.fileName, g_extractPath);
-}
