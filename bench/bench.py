@@ -3,10 +3,13 @@
 work, as ratios of interleaved pairs in one run (the machine is shared and
 noisy, so absolute times mean little). Run through scripts/bench, inside
 the namespace where the catalogue hosts resolve to the local mirror."""
+import random
+import shutil
 import statistics
 import subprocess
 import sys
 import time
+import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
@@ -40,7 +43,7 @@ def interleaved(ours, reference):
 
 def wall(command):
     start = time.perf_counter()
-    subprocess.run(command, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(command, check=True, stdout=subprocess.DEVNULL, env=h.wine_env())
     return round((time.perf_counter() - start) * 1000, 1)
 
 
@@ -49,6 +52,34 @@ def under_wine(exe, *args):
     out = subprocess.run(["wine", str(exe), *args], env=h.wine_env(), check=True,
                          capture_output=True, text=True).stdout.split()
     return round(int(out[1]) / 1000, 1)
+
+
+def unpacked_package(mib=32, files=400):
+    """A package of MIB MiB once unpacked, in FILES files (half text, half noise)."""
+    path = WORK / f"package-{mib}MiB.zip"
+    if not path.exists():
+        rng = random.Random(mib)
+        size = (mib << 20) // files
+        with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+            for i in range(files):
+                text = b" ".join(rng.choice((b"setup", b"data", b"file", b"win")) for _ in range(size // 10))
+                z.writestr(f"app/part{i % 8}/file{i}.dat", (text[:size // 2] + rng.randbytes(size))[:size])
+    return path
+
+
+def extract_then_check(archive):
+    """Wall times of the extractor unpacking ARCHIVE and of the program's
+    check of what it unpacked, in ms."""
+    folder = WORK / "unpacked"
+    shutil.rmtree(folder, ignore_errors=True)
+    extract = wall(["wine", WIN32 / "tools" / "pkzip" / "pkzip.exe", "-extract",
+                    h.windows_path(archive), h.windows_path(folder)])
+    start = time.perf_counter()
+    out = subprocess.run(["wine", WIN32 / "bench" / "check_files.exe", h.windows_path(archive),
+                          h.windows_path(folder)], env=h.wine_env(), check=True, capture_output=True,
+                         text=True).stdout.split()
+    h.expect("members missing or different", "0", out[0])
+    return extract, round((time.perf_counter() - start) * 1000, 1)
 
 
 def fixtures(name, size):
@@ -121,6 +152,11 @@ def main():
     report("checksum under Wine vs a bare 64 KiB ReadFile loop (256 MiB)", *interleaved(
         lambda: under_wine(WIN32 / "bench" / "exe_sum.exe", big),
         lambda: under_wine(WIN32 / "bench" / "read_sum.exe", big)), "ms")
+
+    archive = unpacked_package()
+    pairs = [extract_then_check(archive) for _ in range(PAIRS)]
+    report("check of the extracted files vs the extraction (32 MiB unpacked, 400 files)",
+           [c for _, c in pairs], [e for e, _ in pairs], "ms", ("check", "extraction"))
 
     small, large = fixtures("1MiB", 1 << 20), fixtures("64MiB", 64 << 20)
     (h.DESKTOP / FOLDER).mkdir(parents=True, exist_ok=True)
