@@ -162,6 +162,7 @@ class Mirror:
     hosts resolve there); requests() reads its log."""
 
     def __init__(self, name, root, *options):
+        LOGS.mkdir(parents=True, exist_ok=True)
         self.log = LOGS / f"{name}.mirror.log"
         self.ready = LOGS / f"{name}.ready"
         for stale in (self.log, self.ready):
@@ -177,7 +178,8 @@ class Mirror:
             time.sleep(0.05)
 
     def requests(self):
-        return [dict(zip(("host", "method", "path", "status", "bytes", "agent", "range", "ms"),
+        return [dict(zip(("host", "method", "path", "status", "bytes", "agent", "range", "ms",
+                          "if-range"),
                          line.split("\t")))
                 for line in self.log.read_text().splitlines() if not line.startswith("#")]
 
