@@ -16,7 +16,7 @@ from harness import case, expect, until
 
 EXTRACTOR, SEVENZIP, WINZIP = (h.CATALOGUE[n] for n in ("pkzip.exe", "7z920.zip", "winzip63.zip"))
 PKZIP = h.BUILD / "win32" / "tools" / "pkzip" / "pkzip.exe"
-WORK = h.BUILD / "wine-work"
+WORK = h.lane_folder("wine-work")
 TARGET = "Target Dir"  # a space, so the quoting matters
 PERCENT = "50%OS%off"  # the interpreter would expand %OS%
 TARGET_WIN = "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, TARGET)
@@ -43,7 +43,7 @@ MADE = {}
 def fixtures(name, *extra):
     """A mirror folder, made once per run so it holds the pkzip.exe just built."""
     if name not in MADE:
-        MADE[name] = WORK.parent / f"wine-fixtures-{name}"
+        MADE[name] = h.lane_folder(f"wine-fixtures-{name}")
         shutil.rmtree(MADE[name], ignore_errors=True)
         subprocess.run([sys.executable, str(h.ROOT / "tools" / "make_fixtures.py"), "--out",
                         str(MADE[name]), "--pkzip", str(PKZIP), "--table-tool", str(h.TABLE_TOOL),
@@ -455,7 +455,7 @@ for _name, _row in CANCELS.items():
 
 @case("platforms", "reporting Windows 98, the extraction runs through command.com")
 def windows_98(s):
-    exe = WORK.parent / "wine-win98" / "Pelmora98.exe"
+    exe = h.lane_folder("wine-win98") / "Pelmora98.exe"
     exe.parent.mkdir(exist_ok=True)
     shutil.copy(h.PROGRAM, exe)
     # The setting is for this name only, so no other case can inherit it.
