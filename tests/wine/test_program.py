@@ -16,7 +16,7 @@ from harness import case, expect, until
 
 EXTRACTOR, SEVENZIP, WINZIP = (h.CATALOGUE[n] for n in ("pkzip.exe", "7z920.zip", "winzip63.zip"))
 PKZIP = h.BUILD / "win32" / "tools" / "pkzip" / "pkzip.exe"
-WORK = h.BUILD / "wine-work"
+WORK = h.lane_folder("wine-work")
 TARGET = "Target Dir"  # a space, so the quoting matters
 PERCENT = "50%OS%off"  # the interpreter would expand %OS%
 TARGET_WIN = "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, TARGET)
@@ -45,7 +45,7 @@ MADE = {}
 def fixtures(name, *extra):
     """A mirror folder, made once per run so it holds the pkzip.exe just built."""
     if name not in MADE:
-        MADE[name] = WORK.parent / f"wine-fixtures-{name}"
+        MADE[name] = h.lane_folder(f"wine-fixtures-{name}")
         shutil.rmtree(MADE[name], ignore_errors=True)
         subprocess.run([sys.executable, str(h.ROOT / "tools" / "make_fixtures.py"), "--out",
                         str(MADE[name]), "--pkzip", str(PKZIP), "--table-tool", str(h.TABLE_TOOL),
@@ -280,7 +280,8 @@ def checksum_failed(cause=""):
 
 SILENCE = "Nothing arrived from the server for 30 seconds."
 # Each row: how the mirror serves (None: no server), how the program runs,
-# the one box it shows (and how long it may take), its exit code (0: it keeps
+# the one box it shows (how long it may take; waits: how long it mostly
+# idles, so it runs in a lane of its own), its exit code (0: it keeps
 # running, the main window back), what was requested, and files that must
 # not be left in the temp folder. Nothing may be extracted.
 FAILURES = {
@@ -297,10 +298,10 @@ FAILURES = {
         mirror=fault("empty", SEVENZIP), requested=[EXTRACTOR] + [SEVENZIP] * 3, absent=[SEVENZIP],
         box=checksum_failed("The connection was lost after 0 bytes (3 attempts).")),
     "a server silent before its answer": dict(
-        mirror=fault("stall", SEVENZIP), box=checksum_failed(SILENCE), wait=150,
+        mirror=fault("stall", SEVENZIP), box=checksum_failed(SILENCE), wait=150, waits=90,
         requested=[EXTRACTOR] + [SEVENZIP] * 3, absent=[SEVENZIP]),
     "a server that goes silent mid-body": dict(
-        mirror=fault("stall-body", SEVENZIP), box=checksum_failed(SILENCE), wait=180,
+        mirror=fault("stall-body", SEVENZIP), box=checksum_failed(SILENCE), wait=180, waits=120,
         requested=[EXTRACTOR] + [SEVENZIP] * 4, absent=[SEVENZIP]),
     "a full temp folder": dict(
         tmpfs="512k", requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP], box=checksum_failed(
@@ -366,7 +367,8 @@ def failure_case(s, name, box, mirror=(), launch=None, code=1, requested=(), abs
 
 
 for _name, _row in FAILURES.items():
-    case("failures", _name)(lambda s, n=_name, r=_row: failure_case(s, n, **r))
+    case("failures", _name, waits=_row.pop("waits", 0))(
+        lambda s, n=_name, r=_row: failure_case(s, n, **r))
 
 
 @case("failures", "a mirror that goes away mid-body: the bytes that came, 3 attempts")
@@ -398,7 +400,8 @@ RECOVERIES = {
     "a server without Range support sends the file again": dict(
         mirror=fault("drop", SEVENZIP, "--fault-count", "1", "--no-range"), resumed=[200]),
     "a silent server that comes back is resumed after 30 s": dict(
-        mirror=fault("stall-body", SEVENZIP, "--fault-count", "1"), resumed=[206], wait=60),
+        mirror=fault("stall-body", SEVENZIP, "--fault-count", "1"), resumed=[206], wait=60,
+        waits=30),
     "a body cut short every time still arrives whole": dict(
         mirror=fault("drop", SEVENZIP), resumed=None),
 }
@@ -425,7 +428,8 @@ def recovery_case(s, name, mirror, resumed, wait=20):
 
 
 for _name, _row in RECOVERIES.items():
-    case("flaky lines", _name)(lambda s, n=_name, r=_row: recovery_case(s, n, **r))
+    case("flaky lines", _name, waits=_row.pop("waits", 0))(
+        lambda s, n=_name, r=_row: recovery_case(s, n, **r))
 
 
 # How each way out of a running download reaches the progress window.
@@ -483,7 +487,7 @@ for _name, _row in CANCELS.items():
 def win98_program():
     """A copy of the program that Wine tells it runs on Windows 98; the
     setting is for this name only, so no other case can inherit it."""
-    exe = WORK.parent / "wine-win98" / "Pelmora98.exe"
+    exe = h.lane_folder("wine-win98") / "Pelmora98.exe"
     exe.parent.mkdir(exist_ok=True)
     shutil.copy(h.PROGRAM, exe)
     h.wine("reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\" + exe.name, "/v", "Version",
