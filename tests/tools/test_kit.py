@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What a LAN operator relies on in the offline-mirror kit: the mirror serves
-exact bytes on both host names, nothing outside its root, and refuses files
-with a wrong sum; the stand-in extractor, which runs on users' machines,
+exact bytes on both host names, nothing outside its root, refuses files
+with a wrong sum, and resumes a download only from the same file; the stand-in extractor, which runs on users' machines,
 writes nothing for members that would escape the folder and fails on a
 damaged archive. The end-to-end tests exercise the rest.
 
@@ -56,12 +56,19 @@ class Mirror(unittest.TestCase):
         with open(ready) as f:
             self.port = int(f.read().split()[1])
 
-    def get(self, path, host="mirror.pelmora.example"):
+    def request(self, path, *headers, host="mirror.pelmora.example"):
+        """(status, header fields, body) of a GET."""
+        lines = "".join(h + "\r\n" for h in (f"Host: {host}",) + headers)
         with socket.create_connection(("127.0.0.1", self.port), timeout=10) as s:
-            s.sendall(f"GET {path} HTTP/1.1\r\nHost: {host}\r\n\r\n".encode())
+            s.sendall(f"GET {path} HTTP/1.1\r\n{lines}\r\n".encode())
             data = b"".join(iter(lambda: s.recv(65536), b""))
         head, _, body = data.partition(b"\r\n\r\n")
-        return int(head.split()[1]), body
+        status, *fields = head.decode().split("\r\n")
+        return int(status.split()[1]), dict(f.split(": ", 1) for f in fields), body
+
+    def get(self, path, host="mirror.pelmora.example"):
+        status, _, body = self.request(path, host=host)
+        return status, body
 
     def local(self, row):
         with open(os.path.join(self.root, row.path.lstrip("/")), "rb") as f:
@@ -89,6 +96,26 @@ class Mirror(unittest.TestCase):
         self.assertEqual(self.get(row.path)[0], 500)
         self.serve(root, "--allow-bad-sums")
         self.assertEqual(self.get(row.path), (200, self.local(row) + b"\x01"))
+
+    def test_a_resume_gets_its_range_only_from_the_same_file(self):
+        # If-Range keeps a client from splicing two versions of a file.
+        root = os.path.join(TMP, "replaced")
+        shutil.copytree(self.root, root)
+        self.serve(root, "--allow-bad-sums")
+        row = ROWS["7z920.zip"]
+        _, head, old = self.request(row.path)
+        resume = lambda validator: self.request(row.path, "Range: bytes=100-", "If-Range: " + validator)[::2]
+        for validator in (head["ETag"], head["Last-Modified"]):
+            self.assertEqual(resume(validator), (206, old[100:]), validator)
+        for stale in ("W/" + head["ETag"], '"other"', "Mon, 01 Jan 2001 00:00:00 GMT"):
+            self.assertEqual(resume(stale), (200, old), stale)
+        # Same length and time, other bytes: only the tag can tell.
+        path, new = os.path.join(root, row.path.lstrip("/")), old[:-1] + bytes([old[-1] ^ 1])
+        mtime = os.stat(path).st_mtime_ns
+        with open(path, "r+b") as f:
+            f.write(new)
+        os.utime(path, ns=(mtime, mtime))
+        self.assertEqual(resume(head["ETag"]), (200, new))
 
 
 class Extractor(unittest.TestCase):
