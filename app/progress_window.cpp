@@ -15,6 +15,7 @@ namespace {
 
 const char kClassName[] = "PelmoraProgress";
 const UINT kProgressMessage = WM_APP;
+const UINT kRetryMessage = WM_APP + 1;
 const int kBarId = 0;
 const int kStatusId = 3;
 
@@ -30,6 +31,13 @@ LRESULT CALLBACK ProgressWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case kProgressMessage:
         if (subject)
             ShowProgress(hwnd, static_cast<DWORD>(wParam), static_cast<DWORD>(lParam));
+        return 0;
+    case kRetryMessage:
+        if (subject) {
+            ResetRate(&subject->rate);
+            ShowStatus(hwnd, RetryText(subject->fileName, subject->received, subject->length,
+                                       static_cast<DWORD>(wParam)));
+        }
         return 0;
     case WM_COMMAND:  // the "Cancel" button, or Esc through IsDialogMessage
         if (LOWORD(wParam) == IDCANCEL && subject)
@@ -73,13 +81,19 @@ HWND CreateProgressWindow()
 
 void AttachDownload(HWND window, ProgressSubject *subject)
 {
+    if (subject) {
+        subject->received = subject->length = 0;
+        ResetRate(&subject->rate);
+    }
     SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(subject));
     EnableWindow(GetDlgItem(window, IDCANCEL), subject != NULL);
 }
 
-void PostProgress(HWND window, DWORD received, DWORD length)
+void PostProgress(HWND window, DWORD received, DWORD length, DWORD retryIn)
 {
     PostMessageA(window, kProgressMessage, received, length);
+    if (retryIn)
+        PostMessageA(window, kRetryMessage, retryIn, 0);
 }
 
 void ShowProgress(HWND window, DWORD received, DWORD length)
@@ -93,8 +107,13 @@ void ShowProgress(HWND window, DWORD received, DWORD length)
         // Unknown length: the range stays 0 to 100 and the bar fills at once.
         SendMessageA(bar, PBM_SETPOS, received < 100 ? received : 100, 0);
     }
-    if (ProgressSubject *subject = SubjectOf(window))
-        ShowStatus(window, ProgressText(subject->fileName, received, length));
+    if (ProgressSubject *subject = SubjectOf(window)) {
+        subject->received = received;
+        subject->length = length;
+        AddSample(&subject->rate, GetTickCount(), received);
+        ShowStatus(window, ProgressText(subject->fileName, received, length,
+                                        BytesPerSecond(subject->rate)));
+    }
 }
 
 void ShowStatus(HWND window, const std::string &text)

@@ -6,12 +6,17 @@
 
 #include <string>
 
+#include "fetch/progress_text.h"
+
 struct DownloadControl;
 
-// What the window reports on and cancels while a download runs.
+// What the window reports on and cancels while a download runs; the rest
+// is the window's own.
 struct ProgressSubject {
     std::string fileName;
     DownloadControl *control;
+    DWORD received, length;
+    RateMeter rate;
 };
 
 void RegisterProgressClass(HINSTANCE instance);
@@ -20,7 +25,8 @@ HWND CreateProgressWindow();
 // Esc and a close request cancel its download. NULL detaches and disables
 // "Cancel": nothing after the transfer can be stopped.
 void AttachDownload(HWND window, ProgressSubject *subject);
-// From any thread: shows how far the download is.
-void PostProgress(HWND window, DWORD received, DWORD length);
+// From any thread: shows how far the download is and, during a pause
+// before the next attempt, in how many seconds it tries again.
+void PostProgress(HWND window, DWORD received, DWORD length, DWORD retryIn);
 void ShowProgress(HWND window, DWORD received, DWORD length);
 void ShowStatus(HWND window, const std::string &text);

@@ -229,9 +229,8 @@ std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &p
     case kConnectionLost:
         return "The connection was lost after " + DecimalText(outcome.received) +
                (outcome.length ? " of " + DecimalText(outcome.length) : std::string()) +
-               " bytes (" + DecimalText(kAttemptsWithoutProgress) + " attempts).";
-    case kSilence:
-        return "Nothing arrived from the server for " + DecimalText(kSilenceSeconds) + " seconds.";
+               " bytes; " + DecimalText(outcome.attempts) + " attempts over " +
+               DurationText(outcome.silentSeconds) + ".";
     default: {  // kCannotWrite
         std::string shown = path;
         std::replace(shown.begin(), shown.end(), '/', '\\');

@@ -10,13 +10,11 @@ namespace {
 // How often the progress window hears of a download: more would only cost
 // repaints.
 const DWORD kProgressInterval = 250;
-// How long a cancelled download may take to wind up before the request goes
-// on without it (it ends by itself once its server call returns).
-const DWORD kCancelGraceMs = 500;
+// How often the waiting thread looks at a cancel or a stuck download.
+const DWORD kLookInterval = 100;
 
 // Both threads hold a reference, and the last one to let go frees the job,
-// so a cancelled worker that still waits on a silent server can be left
-// behind.
+// so a worker stuck on a silent server can be left behind.
 struct DownloadJob {
     std::string url, path;
     HWND progressWindow;
@@ -34,13 +32,13 @@ void ReleaseJob(DownloadJob *job)
     }
 }
 
-void ReportBlock(void *context, DWORD received, DWORD length)
+void ReportBlock(void *context, DWORD received, DWORD length, DWORD retryIn)
 {
     DownloadJob *job = static_cast<DownloadJob *>(context);
     // Once cancelled, the window may be gone.
     if (!job->control.cancelled && GetTickCount() - job->lastReport >= kProgressInterval) {
         job->lastReport = GetTickCount();
-        PostProgress(job->progressWindow, received, length);
+        PostProgress(job->progressWindow, received, length, retryIn);
     }
 }
 
@@ -64,22 +62,6 @@ DWORD WINAPI Worker(void *context)
     return 0;
 }
 
-// Runs start(context) on a new thread and dispatches messages until it ends
-// or, given stop, until *stop has been set for graceMs. Without a thread to
-// be had, runs it here, blocking.
-void RunThread(LPTHREAD_START_ROUTINE start, void *context, HWND dialog,
-               const volatile LONG *stop, DWORD graceMs)
-{
-    DWORD id;
-    HANDLE thread = CreateThread(NULL, 0, start, context, 0, &id);
-    if (!thread) {
-        start(context);
-        return;
-    }
-    WaitWhileDispatching(thread, dialog, stop, graceMs);
-    CloseHandle(thread);
-}
-
 }  // namespace
 
 DownloadOutcome DownloadBesideWindows(const std::string &url, const std::string &path,
@@ -91,18 +73,33 @@ DownloadOutcome DownloadBesideWindows(const std::string &url, const std::string 
     job->progressWindow = progressWindow;
     job->references = 2;  // this thread and the worker
     InitDownloadControl(&job->control);
-    ProgressSubject subject = {fileName, &job->control};
+    ProgressSubject subject = ProgressSubject();
+    subject.fileName = fileName;
+    subject.control = &job->control;
     AttachDownload(progressWindow, &subject);
     ShowProgress(progressWindow, 0, 0);
 
-    RunThread(DownloadWorker, job, progressWindow, &job->control.cancelled, kCancelGraceMs);
-    // A cancelled worker may still be running: its outcome is not ours to read.
     DownloadOutcome outcome = DownloadOutcome();
     outcome.result = kCancelled;
+    DWORD id;
+    HANDLE worker = CreateThread(NULL, 0, DownloadWorker, job, 0, &id);
+    if (!worker)
+        DownloadWorker(job);  // no thread to be had: download here, blocking
+    // A cancelled or stuck worker may still be running: its outcome is not
+    // ours to read then.
+    while (worker && !WaitWhileDispatching(worker, progressWindow, kLookInterval) &&
+           !job->control.cancelled) {
+        if (DownloadOverdue(&job->control)) {
+            outcome = AbandonDownload(&job->control);
+            break;
+        }
+    }
     if (!job->control.cancelled) {
         outcome = job->outcome;
         ShowProgress(progressWindow, outcome.received, outcome.length);
     }
+    if (worker)
+        CloseHandle(worker);
     AttachDownload(progressWindow, NULL);
     ReleaseJob(job);
     return outcome;
@@ -111,5 +108,12 @@ DownloadOutcome DownloadBesideWindows(const std::string &url, const std::string 
 void RunBesideWindows(void (*work)(void *context), void *context)
 {
     Work w = {work, context};
-    RunThread(Worker, &w, NULL, NULL, 0);
+    DWORD id;
+    HANDLE thread = CreateThread(NULL, 0, Worker, &w, 0, &id);
+    if (!thread) {
+        work(context);  // no thread to be had: here, blocking
+        return;
+    }
+    WaitWhileDispatching(thread);
+    CloseHandle(thread);
 }

@@ -1,21 +1,23 @@
 // One HTTP download into a file, resumed with Range requests when the body
-// stops short. Each attempt opens its own request so that it can carry a
-// receive timeout: that is the only thing that ends a wait on a silent
-// server under every WININET we run on (Wine's ignores timeouts set for
-// InternetOpenUrlA, and closing a handle does not break a blocked read).
+// stops short, patiently: a dial-up line redials, a Wi-Fi bridge reconnects
+// and a LAN server restarts within a couple of minutes. Each attempt opens
+// its own request so that it can carry a receive timeout, which ends a wait
+// on a silent server under every WININET we run on; what WININET lets hang
+// anyway (a connect to a host that drops packets) the waiting thread gives
+// up on by its own clock (DownloadOverdue).
 #include "fetch/download.h"
 
-#include <wininet.h>
-
 #include <memory>
+
+#include "fetch/resume.h"
 
 namespace {
 
 const char kAgent[] = "Pelmora Downloader";
-// Read calls cost the same whatever their size, so read big blocks.
 const DWORD kBlockSize = 64 * 1024;
-const DWORD kSmallestBlock = 4 * 1024;
-const DWORD kSilenceMs = kSilenceSeconds * 1000;
+const DWORD kSilenceMs = 30 * 1000;
+const DWORD kFirstContactMs = kFirstContactSeconds * 1000;
+const DWORD kGiveUpMs = kGiveUpSeconds * 1000;
 
 // Closes an Internet handle when it goes out of scope.
 struct InternetHandle {
@@ -30,7 +32,7 @@ struct InternetHandle {
     InternetHandle &operator=(const InternetHandle &) = delete;
 };
 
-enum AttemptEnd { kComplete, kInterrupted, kFailed };
+enum AttemptEnd { kComplete, kInterrupted, kStartOver, kFailed };
 
 struct Transfer {
     DownloadControl *control;
@@ -38,9 +40,7 @@ struct Transfer {
     void *context;
     std::unique_ptr<char[]> block;
     DownloadOutcome outcome;
-    bool answered;   // the server has answered at least once
-    bool silent;     // the last attempt ended after kSilenceMs of silence
-    DWORD lastHeard;
+    std::string validator;  // of the answer the file came from: its ETag or Last-Modified
 };
 
 bool Cancelled(const Transfer &t)
@@ -55,19 +55,11 @@ AttemptEnd Fail(Transfer &t, DownloadResult result, DWORD error)
     return kFailed;
 }
 
-// Failures that mean no server took the first request at all, as opposed
-// to one that answered badly or went quiet, which is worth another try.
-bool NoServer(DWORD error)
+// No answer: the end for a file's first request, where no server has
+// answered yet; once one has, one more interruption of the line.
+AttemptEnd Unanswered(Transfer &t, DWORD error)
 {
-    return error != ERROR_INTERNET_TIMEOUT && error != ERROR_INTERNET_CONNECTION_ABORTED &&
-           error != ERROR_INTERNET_CONNECTION_RESET &&
-           error != ERROR_HTTP_INVALID_SERVER_RESPONSE;
-}
-
-AttemptEnd Interrupted(Transfer &t)
-{
-    t.silent = GetTickCount() - t.lastHeard >= kSilenceMs - 1000;
-    return kInterrupted;
+    return t.control->answered ? kInterrupted : Fail(t, kCannotConnect, error);
 }
 
 DWORD QueryNumber(HINTERNET request, DWORD what)
@@ -78,7 +70,33 @@ DWORD QueryNumber(HINTERNET request, DWORD what)
     return value;
 }
 
-// Starts the file afresh, or (answer 200 to a resumed request) starts it over.
+std::string QueryText(HINTERNET request, DWORD what)
+{
+    char text[256] = "";
+    DWORD size = sizeof text, index = 0;
+    return HttpQueryInfoA(request, what, text, &size, &index) ? text : "";
+}
+
+// What proves on a resume that the server still has the same file. A weak
+// ETag cannot, by the rules of If-Range.
+std::string Validator(HINTERNET request)
+{
+    const std::string tag = QueryText(request, HTTP_QUERY_ETAG);
+    if (!tag.empty() && tag.compare(0, 2, "W/") != 0)
+        return tag;
+    return QueryText(request, HTTP_QUERY_LAST_MODIFIED);
+}
+
+// The first request has kFirstContactSeconds; every later call has until
+// the line is given up, plus the time a silent read takes to notice.
+void SetDeadline(DownloadControl *c)
+{
+    const DWORD deadline =
+        c->answered ? c->lastByte + kGiveUpMs + kSilenceMs : GetTickCount() + kFirstContactMs;
+    c->deadline = deadline ? deadline : 1;
+}
+
+// Starts the file afresh, or (a whole answer to a resumed request) starts it over.
 bool OpenFile(Transfer &t)
 {
     DownloadControl *c = t.control;
@@ -93,7 +111,7 @@ bool OpenFile(Transfer &t)
     const bool open = c->file != INVALID_HANDLE_VALUE;
     t.outcome.error = open ? 0 : GetLastError();
     LeaveCriticalSection(&c->guard);
-    t.outcome.received = 0;
+    c->received = 0;
     return open || c->cancelled;
 }
 
@@ -115,66 +133,152 @@ bool WriteBlock(Transfer &t, DWORD size)
     return error == 0;
 }
 
+// Reads what has arrived rather than a fixed block, so that the progress
+// moves on the slowest line while a fast one still reads big blocks.
+AttemptEnd ReadBody(Transfer &t, HINTERNET request)
+{
+    DownloadControl *c = t.control;
+    for (;;) {
+        DWORD available = 0, got = 0;
+        if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
+            (available && !InternetReadFile(request, t.block.get(),
+                                            available < kBlockSize ? available : kBlockSize, &got)) ||
+            Cancelled(t))
+            return kInterrupted;
+        if (got == 0)  // the body ended; early if it had a length
+            return c->length && c->received < c->length ? kInterrupted : kComplete;
+        if (!WriteBlock(t, got))
+            return Fail(t, kCannotWrite, t.outcome.error);
+        c->received += got;
+        c->lastByte = GetTickCount();
+        SetDeadline(c);
+        t.progress(t.context, c->received, c->length, 0);
+    }
+}
+
+// One request: the whole file, or the rest of it from where it stopped.
 AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
 {
+    DownloadControl *c = t.control;
     InternetHandle request(HttpOpenRequestA(connection, "GET", path, NULL, NULL, NULL,
                                             INTERNET_FLAG_RELOAD, 0));
     if (!request.handle)
         return Fail(t, kCannotConnect, GetLastError());
-    DWORD timeout = kSilenceMs;
+    // The first request is given up by the waiting thread's clock, which
+    // sees every kind of silence alike.
+    DWORD timeout = c->answered ? kSilenceMs : kFirstContactMs + 5000;
     InternetSetOptionA(request.handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
     InternetSetOptionA(request.handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
     InternetSetOptionA(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
 
-    const bool resuming = t.outcome.received > 0;
-    char range[40] = "";
-    if (resuming)
-        wsprintfA(range, "Range: bytes=%lu-\r\n", t.outcome.received);
-    t.lastHeard = GetTickCount();
-    if (!HttpSendRequestA(request.handle, resuming ? range : NULL, resuming ? -1L : 0, NULL, 0)) {
-        DWORD error = GetLastError();
-        if (!t.answered && !Cancelled(t) && NoServer(error))
-            return Fail(t, kCannotConnect, error);
-        return Interrupted(t);
-    }
+    // Without a length a cut body cannot be told from a whole one to
+    // resume, so it starts over.
+    const bool resuming = c->received > 0 && c->length > 0;
+    const std::string headers = resuming ? ResumeHeaders(c->received, t.validator) : "";
+    ++c->attempts;
+    SetDeadline(c);
+    if (!HttpSendRequestA(request.handle, resuming ? headers.c_str() : NULL, headers.size(), NULL,
+                          0))
+        return Unanswered(t, GetLastError());
+    const DWORD status = QueryNumber(request.handle, HTTP_QUERY_STATUS_CODE);
+    if (status == 0)  // no status line: closed without an answer
+        return Unanswered(t, ERROR_HTTP_INVALID_SERVER_RESPONSE);
 
-    DWORD status = QueryNumber(request.handle, HTTP_QUERY_STATUS_CODE);
-    if (status == 0)  // no status line: the connection closed without an answer
-        return Interrupted(t);
+    // Anything but the rest of the same file starts it over from byte 0.
+    if (resuming && (status == 416 ||
+                     (status == 206 && !RangeContinues(QueryText(request.handle, HTTP_QUERY_CONTENT_RANGE),
+                                                       c->received, c->length)))) {
+        c->received = 0;
+        return kStartOver;
+    }
     if (status != 200 && !(status == 206 && resuming)) {
-        char text[128] = "";
-        DWORD size = sizeof text, index = 0;
-        HttpQueryInfoA(request.handle, HTTP_QUERY_STATUS_TEXT, text, &size, &index);
         t.outcome.status = status;
-        t.outcome.statusText = text;
+        t.outcome.statusText = QueryText(request.handle, HTTP_QUERY_STATUS_TEXT);
         return Fail(t, kHttpStatus, 0);
     }
-    t.answered = true;
+    c->answered = 1;
     if (status == 200) {
-        t.outcome.length = QueryNumber(request.handle, HTTP_QUERY_CONTENT_LENGTH);
+        c->length = QueryNumber(request.handle, HTTP_QUERY_CONTENT_LENGTH);
+        t.validator = Validator(request.handle);
         if (!OpenFile(t))
             return Fail(t, kCannotCreate, t.outcome.error);
     }
+    return ReadBody(t, request.handle);
+}
 
-    // A read returns only once its whole block is in, so a slow line asks
-    // for about a quarter second's worth: the progress keeps moving.
-    DWORD got = 0, want = kSmallestBlock;
-    while (InternetReadFile(request.handle, t.block.get(), want, &got) && !Cancelled(t)) {
-        if (got == 0) {
-            if (t.outcome.length && t.outcome.received < t.outcome.length)
-                return Interrupted(t);  // closed early
-            return kComplete;
-        }
-        if (!WriteBlock(t, got))
-            return Fail(t, kCannotWrite, t.outcome.error);
-        const DWORD took = GetTickCount() - t.lastHeard;
-        want = got * 250 / (took ? took : 1);
-        want = want < kSmallestBlock ? kSmallestBlock : want > kBlockSize ? kBlockSize : want;
-        t.outcome.received += got;
-        t.lastHeard = GetTickCount();
-        t.progress(t.context, t.outcome.received, t.outcome.length);
+// Waits before the next attempt, telling each quarter second how long is
+// left. False when the line has brought nothing for kGiveUpSeconds, or the
+// user cancelled.
+bool PauseBeforeRetry(Transfer &t, int fruitless)
+{
+    DownloadControl *c = t.control;
+    const DWORD silent = GetTickCount() - c->lastByte;
+    if (silent + 1000 >= kGiveUpMs) {
+        t.outcome.result = kConnectionLost;
+        return false;
     }
-    return Interrupted(t);
+    DWORD pause = RetryPauseSeconds(fruitless) * 1000;
+    if (pause > kGiveUpMs - silent)
+        pause = kGiveUpMs - silent;
+    const DWORD start = GetTickCount();
+    for (DWORD waited = 0; waited < pause && !Cancelled(t); waited = GetTickCount() - start) {
+        t.progress(t.context, c->received, c->length, (pause - waited + 999) / 1000);
+        Sleep(250);
+    }
+    return !Cancelled(t);
+}
+
+void CloseSession(DownloadControl *c)
+{
+    EnterCriticalSection(&c->guard);
+    if (c->session)
+        InternetCloseHandle(c->session);
+    c->session = NULL;
+    LeaveCriticalSection(&c->guard);
+}
+
+void Run(Transfer &t, const std::string &url)
+{
+    DownloadControl *c = t.control;
+    c->session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0);
+    if (!c->session) {
+        Fail(t, kNoInternet, GetLastError());
+        return;
+    }
+    char host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_PATH_LENGTH];
+    URL_COMPONENTSA parts = {};
+    parts.dwStructSize = sizeof parts;
+    parts.lpszHostName = host;
+    parts.dwHostNameLength = sizeof host;
+    parts.lpszUrlPath = path;
+    parts.dwUrlPathLength = sizeof path;
+    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts)) {
+        Fail(t, kCannotConnect, GetLastError());
+        return;
+    }
+    InternetHandle connection(InternetConnectA(c->session, host, parts.nPort, NULL, NULL,
+                                               INTERNET_SERVICE_HTTP, 0, 0));
+    c->lastByte = GetTickCount();
+    int fruitless = 0;  // attempts in a row that brought nothing
+    for (;;) {
+        const DWORD before = c->received;
+        const AttemptEnd end = connection.handle ? Attempt(t, connection.handle, path)
+                                                 : Fail(t, kCannotConnect, GetLastError());
+        if (end == kComplete || end == kFailed)
+            return;
+        if (Cancelled(t)) {
+            t.outcome.result = kCancelled;
+            return;
+        }
+        if (end == kStartOver)
+            continue;
+        fruitless = c->received > before ? 0 : fruitless + 1;
+        if (!PauseBeforeRetry(t, fruitless)) {
+            if (Cancelled(t))
+                t.outcome.result = kCancelled;
+            return;
+        }
+    }
 }
 
 // Closes the file; a download that did not complete takes its file along.
@@ -190,44 +294,13 @@ void CloseFile(DownloadControl *c, bool keep)
     LeaveCriticalSection(&c->guard);
 }
 
-DownloadOutcome Run(Transfer &t, const std::string &url)
+// The counts as far as the download got.
+void Summarise(const DownloadControl *c, DownloadOutcome *outcome)
 {
-    InternetHandle internet(InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0));
-    if (!internet.handle) {
-        Fail(t, kNoInternet, GetLastError());
-        return t.outcome;
-    }
-    char host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_PATH_LENGTH];
-    URL_COMPONENTSA parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = sizeof host;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = sizeof path;
-    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts)) {
-        Fail(t, kCannotConnect, GetLastError());
-        return t.outcome;
-    }
-    InternetHandle connection(InternetConnectA(internet.handle, host, parts.nPort, NULL, NULL,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-    int idle = 0;
-    for (;;) {
-        const DWORD before = t.outcome.received;
-        AttemptEnd end = connection.handle ? Attempt(t, connection.handle, path)
-                                           : Fail(t, kCannotConnect, GetLastError());
-        if (end != kInterrupted)
-            return t.outcome;
-        if (Cancelled(t)) {
-            t.outcome.result = kCancelled;
-            return t.outcome;
-        }
-        idle = t.outcome.received > before ? 0 : idle + 1;
-        // Without a length only a fresh start can be tried again.
-        if (idle >= kAttemptsWithoutProgress || (!t.outcome.length && t.outcome.received)) {
-            t.outcome.result = t.silent ? kSilence : kConnectionLost;
-            return t.outcome;
-        }
-    }
+    outcome->received = c->received;
+    outcome->length = c->length;
+    outcome->attempts = c->attempts;
+    outcome->silentSeconds = (GetTickCount() - c->lastByte) / 1000;
 }
 
 }  // namespace
@@ -236,7 +309,12 @@ void InitDownloadControl(DownloadControl *control)
 {
     InitializeCriticalSection(&control->guard);
     control->file = INVALID_HANDLE_VALUE;
+    control->session = NULL;
     control->cancelled = 0;
+    control->answered = 0;
+    control->deadline = 0;
+    control->received = control->length = control->attempts = 0;
+    control->lastByte = GetTickCount();
 }
 
 void FreeDownloadControl(DownloadControl *control)
@@ -248,17 +326,37 @@ DownloadOutcome DownloadFile(const std::string &url, const std::string &path,
                              ProgressCallback progress, void *context, DownloadControl *control)
 {
     Transfer t = {control, progress, context, std::unique_ptr<char[]>(new char[kBlockSize]),
-                  DownloadOutcome(), false, false, 0};
+                  DownloadOutcome(), std::string()};
     control->path = path;
-    DownloadOutcome outcome = Run(t, url);
-    if (outcome.result == kDownloaded && Cancelled(t))
-        outcome.result = kCancelled;
-    CloseFile(control, outcome.result == kDownloaded);
-    return outcome;
+    Run(t, url);
+    control->deadline = 0;
+    if (t.outcome.result == kDownloaded && Cancelled(t))
+        t.outcome.result = kCancelled;
+    CloseFile(control, t.outcome.result == kDownloaded);
+    CloseSession(control);
+    Summarise(control, &t.outcome);
+    return t.outcome;
 }
 
 void CancelDownload(DownloadControl *control)
 {
     InterlockedExchange(&control->cancelled, 1);
     CloseFile(control, false);
+}
+
+bool DownloadOverdue(const DownloadControl *control)
+{
+    const DWORD deadline = control->deadline;
+    return deadline && static_cast<LONG>(GetTickCount() - deadline) >= 0;
+}
+
+DownloadOutcome AbandonDownload(DownloadControl *control)
+{
+    CancelDownload(control);
+    CloseSession(control);
+    DownloadOutcome outcome = DownloadOutcome();
+    outcome.result = control->answered ? kConnectionLost : kCannotConnect;
+    outcome.error = ERROR_INTERNET_TIMEOUT;
+    Summarise(control, &outcome);
+    return outcome;
 }

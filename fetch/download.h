@@ -2,6 +2,7 @@
 // WININET and the file only: no window, no box, no exit.
 #pragma once
 #include <windows.h>
+#include <wininet.h>
 
 #include <string>
 
@@ -11,8 +12,7 @@ enum DownloadResult {
     kCannotConnect,    // no server answered the first request (error)
     kCannotCreate,     // the file could not be opened for writing
     kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)
-    kConnectionLost,   // the body stopped short, 3 attempts in a row without progress
-    kSilence,          // as kConnectionLost, the last attempt heard nothing for 30 s
+    kConnectionLost,   // nothing arrived for kGiveUpSeconds across attempts
     kCannotWrite,      // writing failed (error)
     kCancelled,
 };
@@ -23,32 +23,48 @@ struct DownloadOutcome {
     DWORD status;            // HTTP status for kHttpStatus
     std::string statusText;
     DWORD received, length;  // bytes in the file; the body's length, 0 if unknown
+    DWORD attempts;          // requests made for the file
+    DWORD silentSeconds;     // since the last byte arrived, for kConnectionLost
 };
 
-const DWORD kSilenceSeconds = 30;
-const int kAttemptsWithoutProgress = 3;
+// A first request that no server answers within this long fails; a line
+// that brings no byte for kGiveUpSeconds, across attempts, is given up.
+const DWORD kFirstContactSeconds = 30;
+const DWORD kGiveUpSeconds = 120;
 
-// Told of every block that arrives, on the downloading thread.
-typedef void (*ProgressCallback)(void *context, DWORD received, DWORD length);
+// Told of every block that arrives and, each second of a pause before the
+// next attempt, of the seconds left (otherwise 0); on the downloading thread.
+typedef void (*ProgressCallback)(void *context, DWORD received, DWORD length, DWORD retryIn);
 
-// Shared by the downloading thread and the thread that may cancel it.
+// Shared by the downloading thread and the thread that waits for it.
 struct DownloadControl {
-    CRITICAL_SECTION guard;  // held around each write and around a cancel
+    CRITICAL_SECTION guard;  // held around each write, a cancel, and closing the session
     HANDLE file;
     std::string path;
+    HINTERNET session;
     volatile LONG cancelled;
+    // What the waiting thread needs to give up on a server call that
+    // WININET lets hang past its own time-outs.
+    volatile LONG answered;     // a server answered the file's first request
+    volatile DWORD deadline;    // tick by which the current call must end, 0: none
+    volatile DWORD received, length, attempts, lastByte;
 };
 
 void InitDownloadControl(DownloadControl *control);
 void FreeDownloadControl(DownloadControl *control);
 
 // Fetches url into path on the calling thread; on any outcome but
-// kDownloaded the partial file is gone. Blocks while the server is silent,
-// up to kSilenceSeconds per attempt.
+// kDownloaded the partial file is gone.
 DownloadOutcome DownloadFile(const std::string &url, const std::string &path,
                              ProgressCallback progress, void *context, DownloadControl *control);
 
 // From any thread: stops the download and removes its partial file at once,
 // even while the downloading thread still waits on a silent server (it then
-// ends on its own, within kSilenceSeconds, and writes nothing more).
+// ends on its own and writes nothing more).
 void CancelDownload(DownloadControl *control);
+// Whether the downloading thread is stuck in a call past its deadline.
+bool DownloadOverdue(const DownloadControl *control);
+// Gives up on a stuck download: cancels it, closes its Internet handle (the
+// way round a connect time-out that WININET does not honour), and tells
+// what happened as far as it got.
+DownloadOutcome AbandonDownload(DownloadControl *control);

@@ -3,23 +3,20 @@
 // keeps painting and answering.
 #include "fetch/message_wait.h"
 
-bool WaitWhileDispatching(HANDLE object, HWND dialog, const volatile LONG *stop, DWORD graceMs)
+bool WaitWhileDispatching(HANDLE object, HWND dialog, DWORD timeoutMs)
 {
     bool quit = false, signalled = false;
     WPARAM quitCode = 0;
-    DWORD stopSeen = 0;
+    const DWORD start = GetTickCount();
     for (;;) {
         DWORD timeout = INFINITE;
-        if (stop && *stop) {
-            if (!stopSeen)
-                stopSeen = GetTickCount() | 1;
-            DWORD waited = GetTickCount() - stopSeen;
-            if (waited >= graceMs)
+        if (timeoutMs != INFINITE) {
+            const DWORD waited = GetTickCount() - start;
+            if (waited >= timeoutMs)
                 break;
-            timeout = graceMs - waited;
+            timeout = timeoutMs - waited;
         }
-        DWORD woke = MsgWaitForMultipleObjects(1, &object, FALSE, timeout, QS_ALLINPUT);
-        if (woke == WAIT_OBJECT_0) {
+        if (MsgWaitForMultipleObjects(1, &object, FALSE, timeout, QS_ALLINPUT) == WAIT_OBJECT_0) {
             signalled = true;
             break;
         }

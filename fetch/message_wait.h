@@ -2,10 +2,8 @@
 #pragma once
 #include <windows.h>
 
-// Waits for object while dispatching messages, through IsDialogMessage for
-// dialog so that Esc and Tab work there. Returns true once the object is
-// signalled, false when *stop turned non-zero and the object was still not
-// signalled graceMs later. A quit request seen meanwhile is posted again
-// for the main loop.
-bool WaitWhileDispatching(HANDLE object, HWND dialog = NULL, const volatile LONG *stop = NULL,
-                          DWORD graceMs = 0);
+// Waits up to timeoutMs for object while dispatching messages, through
+// IsDialogMessage for dialog so that Esc and Tab work there. True once the
+// object is signalled. A quit request seen meanwhile is posted again for
+// the main loop.
+bool WaitWhileDispatching(HANDLE object, HWND dialog = NULL, DWORD timeoutMs = INFINITE);

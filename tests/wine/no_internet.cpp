@@ -1,5 +1,7 @@
 // A wininet.dll whose InternetOpenA fails, as it does when the system's
-// Internet client cannot be set up. The other imports only need to exist.
+// Internet client cannot be set up. It exports every function the program
+// imports from WININET, so that Windows, which checks every import, would
+// load the program beside it too; the others are never reached.
 #include <windows.h>
 
 extern "C" {
@@ -8,12 +10,33 @@ __declspec(dllexport) void *WINAPI InternetOpenA(const char *, DWORD, const char
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return NULL;
 }
-__declspec(dllexport) void *WINAPI InternetOpenUrlA(void *, const char *, const char *, DWORD, DWORD,
-                                                    DWORD_PTR)
+__declspec(dllexport) void *WINAPI InternetConnectA(void *, const char *, WORD, const char *,
+                                                    const char *, DWORD, DWORD, DWORD_PTR)
 {
     return NULL;
 }
+__declspec(dllexport) void *WINAPI HttpOpenRequestA(void *, const char *, const char *, const char *,
+                                                    const char *, const char **, DWORD, DWORD_PTR)
+{
+    return NULL;
+}
+__declspec(dllexport) BOOL WINAPI HttpSendRequestA(void *, const char *, DWORD, void *, DWORD)
+{
+    return FALSE;
+}
 __declspec(dllexport) BOOL WINAPI HttpQueryInfoA(void *, DWORD, void *, DWORD *, DWORD *)
+{
+    return FALSE;
+}
+__declspec(dllexport) BOOL WINAPI InternetCrackUrlA(const char *, DWORD, DWORD, void *)
+{
+    return FALSE;
+}
+__declspec(dllexport) BOOL WINAPI InternetSetOptionA(void *, DWORD, void *, DWORD)
+{
+    return FALSE;
+}
+__declspec(dllexport) BOOL WINAPI InternetQueryDataAvailable(void *, DWORD *, DWORD, DWORD_PTR)
 {
     return FALSE;
 }
