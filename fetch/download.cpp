@@ -133,17 +133,28 @@ bool WriteBlock(Transfer &t, DWORD size)
     return error == 0;
 }
 
-// Reads what has arrived rather than a fixed block, so that the progress
-// moves on the slowest line while a fast one still reads big blocks.
+// A read returns only once all it asked for is in, so each asks for what
+// arrives in about a quarter second: on a fast line 64 KiB at a time, as
+// cheap as it gets; on a slow one no more than what has arrived, so that
+// the progress moves even at 300 bytes a second.
+DWORD NextReadSize(DWORD got, DWORD tookMs)
+{
+    const DWORD want = got * 250 / (tookMs ? tookMs : 1);
+    return want < 1 ? 1 : want > kBlockSize ? kBlockSize : want;
+}
+
 AttemptEnd ReadBody(Transfer &t, HINTERNET request)
 {
     DownloadControl *c = t.control;
+    DWORD want = 0, last = GetTickCount();
     for (;;) {
         DWORD available = 0, got = 0;
-        if (!InternetQueryDataAvailable(request, &available, 0, 0) ||
-            (available && !InternetReadFile(request, t.block.get(),
-                                            available < kBlockSize ? available : kBlockSize, &got)) ||
-            Cancelled(t))
+        if (want < kBlockSize) {  // not known to be fast: see what has arrived
+            if (!InternetQueryDataAvailable(request, &available, 0, 0))
+                return kInterrupted;
+            want = available > kBlockSize ? kBlockSize : available > want ? available : want;
+        }
+        if ((want && !InternetReadFile(request, t.block.get(), want, &got)) || Cancelled(t))
             return kInterrupted;
         if (got == 0)  // the body ended; early if it had a length
             return c->length && c->received < c->length ? kInterrupted : kComplete;
@@ -151,6 +162,8 @@ AttemptEnd ReadBody(Transfer &t, HINTERNET request)
             return Fail(t, kCannotWrite, t.outcome.error);
         c->received += got;
         c->lastByte = GetTickCount();
+        want = NextReadSize(got, c->lastByte - last);
+        last = c->lastByte;
         SetDeadline(c);
         t.progress(t.context, c->received, c->length, 0);
     }
