@@ -204,6 +204,10 @@ AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
         c->received = 0;
         return kStartOver;
     }
+    // A server error while resuming is the line's trouble, not the file's:
+    // a proxy answers so while the server behind it is unreachable.
+    if (c->answered && status >= 500 && status < 600)
+        return kInterrupted;
     if (status != 200 && !(status == 206 && resuming)) {
         t.outcome.status = status;
         t.outcome.statusText = QueryText(request.handle, HTTP_QUERY_STATUS_TEXT);
@@ -253,7 +257,10 @@ void CloseSession(DownloadControl *c)
 void Run(Transfer &t, const std::string &url)
 {
     DownloadControl *c = t.control;
-    c->session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_DIRECT, NULL, NULL, 0);
+    // The proxy set in Internet Options, if any, carries every request, as
+    // for the browser: on a LAN whose only way out is such a proxy nothing
+    // could be reached directly.
+    c->session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
     if (!c->session) {
         Fail(t, kNoInternet, GetLastError());
         return;
