@@ -13,6 +13,7 @@
 #include "app/worker.h"
 #include "fetch/catalogue.h"
 #include "fetch/checksum.h"
+#include "fetch/copy_at_hand.h"
 #include "fetch/download.h"
 #include "fetch/extract_check.h"
 #include "fetch/extractor.h"
@@ -169,9 +170,11 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
     return End(progressWindow, ending, detail);
 }
 
+const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName);
 Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
                       const std::string &fileName, const std::string &path, std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
+DWORD FileSize(const std::string &path);
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder);
 
 // The window tells what happens at each step, since after the transfer
@@ -180,15 +183,23 @@ Ending FetchAndExtract(const std::string &url, const std::string &fileName,
                        const FetchPaths &paths, const std::string &extractFolder,
                        HWND progressWindow, std::string *detail)
 {
-    const DownloadOutcome outcome =
-        DownloadBesideWindows(url, paths.downloadPath, fileName, progressWindow);
-    if (outcome.result != kDownloaded)
-        return DownloadEnding(outcome, url, fileName, paths.downloadPath, detail);
-
     ShowStatus(progressWindow, "Checking " + fileName + "...");
-    if (!ChecksumMatches(paths.downloadPath, fileName)) {
-        DeleteFileA(paths.downloadPath.c_str());
-        return kChecksumFailed;
+    DWORD size;
+    if (const char *where = CopyAtHand(paths, fileName)) {
+        size = FileSize(paths.downloadPath);
+        ShowProgress(progressWindow, size, size);
+        ShowStatus(progressWindow, fileName + ": the copy " + where + " is used");
+    } else {
+        const DownloadOutcome outcome =
+            DownloadBesideWindows(url, paths.downloadPath, fileName, progressWindow);
+        if (outcome.result != kDownloaded)
+            return DownloadEnding(outcome, url, fileName, paths.downloadPath, detail);
+        ShowStatus(progressWindow, "Checking " + fileName + "...");
+        if (!ChecksumMatches(paths.downloadPath, fileName)) {
+            DeleteFileA(paths.downloadPath.c_str());
+            return kChecksumFailed;
+        }
+        size = outcome.received;
     }
     if (extractFolder.empty())
         return fileName == kExtractorEntry.fileName ? kGoOn : kNotExtracted;
@@ -200,7 +211,7 @@ Ending FetchAndExtract(const std::string &url, const std::string &fileName,
                    extractFolder;
         return kExtractFailed;
     }
-    ShowStatus(progressWindow, DoneText(fileName, outcome.received));
+    ShowStatus(progressWindow, DoneText(fileName, size));
     *detail = extractFolder;
     return kExtracted;
 }
@@ -259,6 +270,47 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
         *detail = "\r\n\r\n" + TransferTrouble(outcome, path);
         return kChecksumFailed;
     }
+}
+
+struct CopyJob {
+    const FetchPaths *paths;
+    std::string programFolder, fileName;
+    const char *where;
+};
+
+void LookForCopy(void *context)
+{
+    CopyJob *job = static_cast<CopyJob *>(context);
+    job->where = UseCopyAtHand(*job->paths, job->programFolder, job->fileName);
+}
+
+// The folder the program was started from, where a floppy or CD may hold
+// the files beside it.
+std::string ProgramFolder()
+{
+    char path[MAX_PATH] = "";
+    const DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
+    const std::string file(path, length < sizeof path ? length : 0);
+    const size_t slash = file.rfind('\\');
+    return slash == std::string::npos ? "" : file.substr(0, slash);
+}
+
+// Where a verified copy of the file was found, or NULL.
+const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName)
+{
+    CopyJob job = {&paths, ProgramFolder(), fileName, NULL};
+    RunBesideWindows(LookForCopy, &job);
+    return job.where;
+}
+
+DWORD FileSize(const std::string &path)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0,
+                              NULL);
+    const DWORD size = file == INVALID_HANDLE_VALUE ? 0 : GetFileSize(file, NULL);
+    if (file != INVALID_HANDLE_VALUE)
+        CloseHandle(file);
+    return size;
 }
 
 struct ChecksumJob {
