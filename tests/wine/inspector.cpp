@@ -9,6 +9,7 @@
 //   tree HWND                    the items under a tree view's root, expanded
 //   select HWND ITEM             make ITEM the tree view's selection
 //   pixel X Y                    the screen colour at X,Y as [r, g, b]
+//   version PATH                 the file's version texts, as Explorer's Properties show them
 //
 // Windows are {"hwnd", "pid", "parent", "class", "text", "id", "visible",
 // "style", "x", "y", "w", "h", "cx", "cy"}: top-level windows in screen coordinates,
@@ -134,6 +135,28 @@ std::string TreeItems(HWND tree)
     return out + "]";
 }
 
+// The version resource's texts in its first language, as Explorer reads them.
+std::string VersionTexts(const std::string &path)
+{
+    DWORD unused = 0, size = GetFileVersionInfoSizeA(path.c_str(), &unused);
+    std::vector<char> data(size + 1);
+    WORD *language = NULL;
+    UINT length = 0;
+    if (!size || !GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+        !VerQueryValueA(data.data(), "\\VarFileInfo\\Translation",
+                        reinterpret_cast<void **>(&language), &length) || length < 4)
+        return "{}";
+    std::string out = "{";
+    for (const char *name : {"ProductName", "FileDescription", "FileVersion"}) {
+        char key[128];
+        std::snprintf(key, sizeof key, "\\StringFileInfo\\%04x%04x\\%s", language[0], language[1], name);
+        char *text = NULL;
+        if (VerQueryValueA(data.data(), key, reinterpret_cast<void **>(&text), &length) && text)
+            out += std::string(out.size() > 1 ? ", " : "") + Json(name) + ": " + Json(text);
+    }
+    return out + "}";
+}
+
 DWORD_PTR Arg(const std::vector<std::string> &words, size_t i)
 {
     return i < words.size() ? static_cast<DWORD_PTR>(std::strtoll(words[i].c_str(), NULL, 0)) : 0;
@@ -180,6 +203,8 @@ std::string Answer(const std::vector<std::string> &words)
         ReleaseDC(NULL, screen);
         return "[" + Num(GetRValue(c)) + ", " + Num(GetGValue(c)) + ", " + Num(GetBValue(c)) + "]";
     }
+    if (verb == "version")
+        return VersionTexts(words.size() > 1 ? words[1] : "");
     return "{\"error\": " + Json("unknown command " + verb) + "}";
 }
 
