@@ -23,6 +23,9 @@ ensure_packages() {
     command -v g++ >/dev/null || missing+=(g++)
     [ -d /usr/src/googletest ] || [ -f /usr/lib/x86_64-linux-gnu/libgtest.a ] || missing+=(libgtest-dev)
     command -v ip >/dev/null || missing+=(iproute2)
+    # What LAN operators run: the tests fetch through a real proxy and from nginx.
+    command -v nginx >/dev/null || missing+=(nginx-light)
+    command -v tinyproxy >/dev/null || missing+=(tinyproxy)
     command -v unshare >/dev/null || missing+=(util-linux)
     if [ ${#missing[@]} -gt 0 ]; then
         say "installing ${missing[*]}"

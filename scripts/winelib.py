@@ -42,6 +42,9 @@ def wine_env(extra=None):
     env = dict(os.environ, WINEDEBUG=os.environ.get("PELMORA_WINEDEBUG", "-all"),
                WINEDLLOVERRIDES="mscoree,mshtml=")
     env.setdefault("WINEPREFIX", str(BUILD / "wineprefix"))
+    # Wine's WININET takes a proxy from these as well as from Internet Options.
+    for name in ("http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY", "no_proxy", "NO_PROXY"):
+        env.pop(name, None)
     if LANE:  # its own copy, whichever prefix the suite was given
         env["WINEPREFIX"] = str(lane_folder("wineprefix"))
     env.update(extra or {})

@@ -6,6 +6,7 @@ there) and the stand-in extractor run by the real command interpreter."""
 
 import re
 import shutil
+import socket
 import subprocess
 import sys
 import time
@@ -57,10 +58,14 @@ def fixtures(name, *extra):
     return MADE[name]
 
 
-def fresh():
-    """No earlier download in the temp folder; an empty target on the Desktop."""
+def clear_temp():
     for name in h.CATALOGUE:
         (h.WIN_TEMP / name).unlink(missing_ok=True)
+
+
+def fresh():
+    """No earlier download in the temp folder; an empty target on the Desktop."""
+    clear_temp()
     shutil.rmtree(h.DESKTOP, ignore_errors=True)
     (h.DESKTOP / TARGET).mkdir(parents=True)
     (h.DESKTOP / PERCENT).mkdir()
@@ -132,6 +137,10 @@ def main_window(s):
                (main["text"], main["x"], main["y"], main["w"], main["h"]))
         expect("controls", MAIN_CONTROLS, [(c["class"], c["text"], c["x"], c["y"], c["w"], c["h"])
                                            for c in s.children(main)])
+        expect("what Explorer's Properties tell of the file", {
+            "ProductName": "Pelmora Downloader", "FileVersion": "1.0",
+            "FileDescription": "Downloads and unpacks zip packages for Windows 95 to 2000"},
+            s.ask("version", h.windows_path(h.PROGRAM)))
         h.screenshot("main")
         # Left of the label: the class background; right of its text: the label's own.
         expect("window and label colour", [FACE, FACE],
@@ -210,7 +219,8 @@ def full_request(s):
         s.press(first, 1)
         s.expect_shown("progress", False)
         close_main(s, prog)
-    expect_requests(mirror, EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
+    # The second request finds the extractor verified in the temp folder.
+    expect_requests(mirror, EXTRACTOR, SEVENZIP, WINZIP)
     expect("standard output", "Extract path selected: %s\n" % TARGET_WIN, prog.stdout())
     expect_extracted(root, SEVENZIP)
     expect_extracted(root, WINZIP)
@@ -244,7 +254,7 @@ def picker_choices(s):
                              "interpreter would change" % (TARGET_WIN.rsplit("\\", 1)[0], PERCENT),
                              "error", prefix=True), 1)
         close_main(s, prog)
-    expect_requests(mirror, EXTRACTOR, SEVENZIP, EXTRACTOR, WINZIP)
+    expect_requests(mirror, EXTRACTOR, SEVENZIP, WINZIP)
     expect("standard output", "Extract path selected: %s\n" % TARGET_WIN, prog.stdout())
     expect_extracted(root, WINZIP)
 
@@ -547,6 +557,112 @@ def cancel_case(s, name, mirror, row, way, moving=False, again=False):
 
 for _name, _row in CANCELS.items():
     case("cancelling", _name)(lambda s, n=_name, r=_row: cancel_case(s, n, **r))
+
+
+# ----------------------------------------------------------------- reach --
+
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+
+
+def listening(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+def set_proxy(address):
+    """The proxy of Internet Options (None: none), as the user sets it."""
+    for value, kind, data in (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ", address)):
+        if address:
+            h.wine("reg", "add", INTERNET_SETTINGS, "/v", value, "/t", kind, "/d", data, "/f",
+                   check=True)
+        else:
+            h.wine("reg", "delete", INTERNET_SETTINGS, "/v", value, "/f")
+
+
+@case("reach", "through the proxy of Internet Options, a cut body resumed through it; direct "
+      "again once it is unset")
+def through_proxy(s):
+    fresh()
+    root = fixtures("good")
+    log, conf = WORK / "tinyproxy.log", WORK / "tinyproxy.conf"
+    conf.write_text('Port 8888\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 600\nLogLevel Connect\n'
+                    f'LogFile "{log}"\n')
+    proxy = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    asked = lambda: [url.replace(":80/", "/", 1) for url in re.findall(  # noqa: E731
+        r"Request \(file descriptor \d+\): GET (\S+)", log.read_text())]
+    try:
+        until("the proxy listening", lambda: listening(8888))
+        set_proxy("127.0.0.1:8888")
+        with h.Mirror("proxy", root, *fault("reset", SEVENZIP, "--fault-count", "1")) as mirror:
+            for through in (True, False):
+                with program("proxy") as prog:
+                    start_request(s, SEVENZIP, TARGET)
+                    s.press(s.expect_box(*SUCCESS), 1)
+                    close_main(s, prog)
+                set_proxy(None)
+                clear_temp()
+        expect("asked of the proxy: both files, then the rest of the package, and nothing after",
+               [EXTRACTOR.url, SEVENZIP.url, SEVENZIP.url], asked())
+        expect("statuses at the mirror", ["200", "200", "206", "200", "200"],
+               [r["status"] for r in mirror.requests()])
+    finally:
+        set_proxy(None)
+        proxy.terminate()
+        proxy.wait()
+    expect_extracted(root, SEVENZIP)
+
+
+@case("reach", "the packages served by nginx as tools/README.md sets it up")
+def nginx_mirror(s):
+    fresh()
+    root = fixtures("good")
+    server = re.search(r"```nginx\n(.*?)```", (h.ROOT / "tools" / "README.md").read_text(), re.S)[1]
+    conf = WORK / "nginx.conf"
+    conf.write_text(f"daemon off; master_process off; pid {WORK}/nginx.pid;\nevents {{}}\nhttp {{\n"
+                    f"access_log {WORK}/access.log;\n" + server.replace("/srv/pelmora", str(root)) + "}\n")
+    nginx = subprocess.Popen(["nginx", "-e", str(WORK / "error.log"), "-c", str(conf)])
+    try:
+        until("nginx listening", lambda: listening(80))
+        with program("nginx") as prog:
+            start_request(s, SEVENZIP, TARGET)
+            s.press(s.expect_box(*SUCCESS), 1)
+            close_main(s, prog)
+    finally:
+        nginx.terminate()
+        nginx.wait()
+    expect("requests at nginx", [("GET " + r.path, "200") for r in (EXTRACTOR, SEVENZIP)],
+           [tuple(re.search(r'"(GET \S+) [^"]*" (\d+)', line).groups())
+            for line in (WORK / "access.log").read_text().splitlines()])
+    expect_extracted(root, SEVENZIP)
+
+
+@case("reach", "verified copies beside the program and no server: nothing asked for; a wrong "
+      "copy there is ignored, the download replaces it, and the copies are left as they were")
+def copies_at_hand(s):
+    root = fixtures("good")
+    for wrong in (False, True):
+        fresh()
+        cd = WORK / "cd"  # read-only, as copies from a CD are
+        cd.mkdir()
+        shutil.copy(h.PROGRAM, cd)
+        shutil.copy(root / EXTRACTOR.path.lstrip("/"), cd / EXTRACTOR.name)
+        package = (root / SEVENZIP.path.lstrip("/")).read_bytes()
+        (cd / SEVENZIP.name).write_bytes(package[:-1] + bytes([package[-1] ^ 1]) if wrong else package)
+        copies = {f.name: f.read_bytes() for f in cd.iterdir()}
+        for f in cd.iterdir():
+            f.chmod(0o444)
+        with h.Mirror("copies", root) if wrong else nullcontext() as server, \
+                program("copies", exe=cd / h.PROGRAM.name) as prog:
+            start_request(s, SEVENZIP, TARGET)
+            s.press(s.expect_box(*SUCCESS), 1)
+            close_main(s, prog)
+        if server:
+            expect_requests(server, SEVENZIP)
+        expect("the copies beside the program", copies, {f.name: f.read_bytes() for f in cd.iterdir()})
+        expect("the copies in the temp folder writable, for a later download", [0o200] * 2,
+               [(h.WIN_TEMP / r.name).stat().st_mode & 0o200 for r in (EXTRACTOR, SEVENZIP)])
+        expect_extracted(root, SEVENZIP)
 
 
 # ----------------------------------------------------------- extractions --
