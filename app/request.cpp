@@ -66,6 +66,8 @@ const EndingBox kEndingBoxes[] = {
     {"Checksum Failed", "Failed.", MB_ICONWARNING, true},
     {"", "Error", MB_ICONERROR, false},  // kExtractFailed: the details say it all
 };
+static_assert(sizeof kEndingBoxes / sizeof kEndingBoxes[0] == kExtractFailed + 1,
+              "one box for each ending, in the order of the endings");
 
 bool AskForExtractFolder(HWND owner, std::string *refusal);
 bool DownloadAndExtract(const std::string &url, const std::string &fileName,
@@ -94,7 +96,7 @@ void RequestPackage(HWND hwnd, const PackageEntry &package)
                 "It will now download and extract the specific file.\r\n Depending on the size of "
                 "the file that can take up to a min.\r\n",
                 "Start Task", MB_ICONINFORMATION);
-    // The extractor is fetched and verified again before every package; a
+    // The extractor comes first, downloaded or a verified copy at hand; a
     // package is never fetched when that did not work out.
     if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, std::string()))
         return;

@@ -139,7 +139,9 @@ bool WriteBlock(Transfer &t, DWORD size)
 // the progress moves even at 300 bytes a second.
 DWORD NextReadSize(DWORD got, DWORD tookMs)
 {
-    const DWORD want = got * 250 / (tookMs ? tookMs : 1);
+    // A read served at once from what had arrived before says nothing of
+    // the line's speed, only that more may be asked for.
+    const DWORD want = tookMs < 20 ? got * 2 : got * 250 / tookMs;
     return want < 1 ? 1 : want > kBlockSize ? kBlockSize : want;
 }
 
