@@ -317,10 +317,10 @@ LOST = "The connection was lost after "
 FAILURES = {
     "no server": dict(mirror=None, box=url_failed(EXTRACTOR), absent=[EXTRACTOR]),
     "a host that drops every packet: given up after 30 s": dict(
-        mirror=["--fault", "blackhole"], box=url_failed(EXTRACTOR, "12002"), wait=40, waits=35,
+        mirror=["--fault", "blackhole"], box=url_failed(EXTRACTOR, "12002"), wait=36, waits=35,
         absent=[EXTRACTOR]),
     "a server that never answers the first request: given up after 30 s": dict(
-        mirror=fault("stall", SEVENZIP), box=url_failed(SEVENZIP, "12002"), wait=40, waits=35,
+        mirror=fault("stall", SEVENZIP), box=url_failed(SEVENZIP, "12002"), wait=36, waits=35,
         requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP]),
     "a server that closes without answering": dict(
         mirror=fault("empty", SEVENZIP), box=url_failed(SEVENZIP), requested=[EXTRACTOR, SEVENZIP],
