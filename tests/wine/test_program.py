@@ -316,11 +316,12 @@ LOST = "The connection was lost after "
 # extracted.
 FAILURES = {
     "no server": dict(mirror=None, box=url_failed(EXTRACTOR), absent=[EXTRACTOR]),
+    # 30 s by the program's clock; the bound leaves room for an emulated Wine.
     "a host that drops every packet: given up after 30 s": dict(
-        mirror=["--fault", "blackhole"], box=url_failed(EXTRACTOR, "12002"), wait=36, waits=35,
+        mirror=["--fault", "blackhole"], box=url_failed(EXTRACTOR, "12002"), wait=40, waits=35,
         absent=[EXTRACTOR]),
     "a server that never answers the first request: given up after 30 s": dict(
-        mirror=fault("stall", SEVENZIP), box=url_failed(SEVENZIP, "12002"), wait=36, waits=35,
+        mirror=fault("stall", SEVENZIP), box=url_failed(SEVENZIP, "12002"), wait=40, waits=35,
         requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP]),
     "a server that closes without answering": dict(
         mirror=fault("empty", SEVENZIP), box=url_failed(SEVENZIP), requested=[EXTRACTOR, SEVENZIP],
