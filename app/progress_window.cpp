@@ -81,10 +81,6 @@ HWND CreateProgressWindow()
 
 void AttachDownload(HWND window, ProgressSubject *subject)
 {
-    if (subject) {
-        subject->received = subject->length = 0;
-        ResetRate(&subject->rate);
-    }
     SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(subject));
     EnableWindow(GetDlgItem(window, IDCANCEL), subject != NULL);
 }

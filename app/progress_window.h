@@ -10,8 +10,8 @@
 
 struct DownloadControl;
 
-// What the window reports on and cancels while a download runs; the rest
-// is the window's own.
+// What the window reports on and cancels while a download runs; the rest,
+// zero to begin with, is the window's own.
 struct ProgressSubject {
     std::string fileName;
     DownloadControl *control;

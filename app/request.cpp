@@ -274,18 +274,6 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
     }
 }
 
-struct CopyJob {
-    const FetchPaths *paths;
-    std::string programFolder, fileName;
-    const char *where;
-};
-
-void LookForCopy(void *context)
-{
-    CopyJob *job = static_cast<CopyJob *>(context);
-    job->where = UseCopyAtHand(*job->paths, job->programFolder, job->fileName);
-}
-
 // The folder the program was started from, where a floppy or CD may hold
 // the files beside it.
 std::string ProgramFolder()
@@ -300,9 +288,10 @@ std::string ProgramFolder()
 // Where a verified copy of the file was found, or NULL.
 const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName)
 {
-    CopyJob job = {&paths, ProgramFolder(), fileName, NULL};
-    RunBesideWindows(LookForCopy, &job);
-    return job.where;
+    const std::string programFolder = ProgramFolder();
+    const char *where = NULL;
+    RunBesideWindows([&] { where = UseCopyAtHand(paths, programFolder, fileName); });
+    return where;
 }
 
 DWORD FileSize(const std::string &path)
@@ -315,32 +304,11 @@ DWORD FileSize(const std::string &path)
     return size;
 }
 
-struct ChecksumJob {
-    std::string path, sum;
-};
-
-void SumFile(void *context)
-{
-    ChecksumJob *job = static_cast<ChecksumJob *>(context);
-    job->sum = ComputeChecksum(job->path);
-}
-
 bool ChecksumMatches(const std::string &path, const std::string &fileName)
 {
-    ChecksumJob job = {path, std::string()};
-    RunBesideWindows(SumFile, &job);
-    return job.sum == ExpectedChecksum(fileName);
-}
-
-struct CheckJob {
-    std::string archive, folder;
-    ExtractCheck check;
-};
-
-void CheckFiles(void *context)
-{
-    CheckJob *job = static_cast<CheckJob *>(context);
-    job->check = CheckExtracted(job->archive, job->folder);
+    std::string sum;
+    RunBesideWindows([&] { sum = ComputeChecksum(path); });
+    return sum == ExpectedChecksum(fileName);
 }
 
 // "3 of 14 files are missing from C:\Apps, the first is 7-Zip\7z.exe.", or
@@ -366,9 +334,9 @@ std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder
     const ExtractOutcome run = RunExtractor(paths, folder);
     if (!run.started)
         return "The extractor could not be started.";
-    CheckJob job = {paths.downloadPath, folder, ExtractCheck()};
-    RunBesideWindows(CheckFiles, &job);
-    std::string trouble = MissingFiles(job.check, folder);
+    ExtractCheck check = ExtractCheck();
+    RunBesideWindows([&] { check = CheckExtracted(paths.downloadPath, folder); });
+    std::string trouble = MissingFiles(check, folder);
     if (run.exitCodeKnown && run.exitCode != 0)
         trouble = "The extractor failed (exit code " + DecimalText(run.exitCode) + ")." +
                   (trouble.empty() ? "" : " " + trouble);

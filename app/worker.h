@@ -13,3 +13,16 @@ DownloadOutcome DownloadBesideWindows(const std::string &url, const std::string 
                                       const std::string &fileName, HWND progressWindow);
 // Runs work(context) to its end; work must not touch any window.
 void RunBesideWindows(void (*work)(void *context), void *context);
+
+template <typename Work>
+void CallWork(void *work)
+{
+    (*static_cast<Work *>(work))();
+}
+
+// The same for a function object, such as a lambda that fills in its result.
+template <typename Work>
+void RunBesideWindows(Work work)
+{
+    RunBesideWindows(CallWork<Work>, &work);
+}
