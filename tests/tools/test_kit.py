@@ -35,6 +35,18 @@ def zip_bytes(*members):
     return buf.getvalue()
 
 
+def dechunk(body):
+    """(data, whether the zero chunk came, whether the body ended inside a chunk's data)."""
+    data = b""
+    while body:
+        size, _, body = body.partition(b"\r\n")
+        n = int(size.split(b";")[0], 16)
+        if n == 0 or len(body) < n:
+            return data + body[:n], n == 0, len(body) < n
+        data, body = data + body[:n], body[n + 2:]
+    return data, False, False
+
+
 class Mirror(unittest.TestCase):
     root = os.path.join(TMP, "root")
 
@@ -116,6 +128,26 @@ class Mirror(unittest.TestCase):
             f.write(new)
         os.utime(path, ns=(mtime, mtime))
         self.assertEqual(resume(head["ETag"]), (200, new))
+
+    def test_chunked_answers_whole_and_cut(self):
+        self.serve(self.root, "--chunked", "--fault", "drop", "--fault-count", "1")
+        row = ROWS["7z920.zip"]
+        # Half of 2000 bytes is the end of the first chunk: the cut must still fall inside one.
+        status, head, body = self.request(row.path, "Range: bytes=0-1999")
+        data, ended, inside = dechunk(body)
+        self.assertEqual((status, head["Transfer-Encoding"], ended, inside), (206, "chunked", False, True))
+        self.assertTrue(data and self.local(row).startswith(data))
+        status, head, body = self.request(row.path)
+        self.assertEqual((status, "Content-Length" in head, dechunk(body)),
+                         (200, False, (self.local(row), True, False)))
+
+    def test_a_redirect_until_the_fault_count_is_used(self):
+        row = ROWS["7z920.zip"]
+        target = "http://" + ROWS["pkzip.exe"].host + row.path
+        self.serve(self.root, "--fault", "redirect", "--redirect-to", target, "--fault-count", "1")
+        status, head, body = self.request(row.path)
+        self.assertEqual((status, head["Location"], head["Content-Length"]), (302, target, str(len(body))))
+        self.assertEqual(self.get(row.path), (200, self.local(row)))
 
 
 class Extractor(unittest.TestCase):
