@@ -1,9 +1,6 @@
 // Kept free of windows.h so that it is unit-tested natively.
 #include "fetch/resume.h"
 
-#include <stdlib.h>
-#include <string.h>
-
 #include "fetch/checksum.h"
 
 namespace {
@@ -11,13 +8,18 @@ namespace {
 // Reads the decimal number at *text and moves past it; false if none.
 bool ReadNumber(const char **text, uint32_t *value)
 {
-    const char *start = *text;
-    char *end = NULL;
-    const unsigned long number = strtoul(start, &end, 10);
-    if (end == start || *start < '0' || *start > '9' || number > 0xFFFFFFFFul)
+    const char *digit = *text;
+    uint32_t number = 0;
+    for (; *digit >= '0' && *digit <= '9'; ++digit) {
+        const uint32_t add = *digit - '0';
+        if (number > (0xFFFFFFFFu - add) / 10)
+            return false;
+        number = number * 10 + add;
+    }
+    if (digit == *text)
         return false;
-    *value = static_cast<uint32_t>(number);
-    *text = end;
+    *value = number;
+    *text = digit;
     return true;
 }
 
@@ -33,10 +35,9 @@ std::string ResumeHeaders(uint32_t offset, const std::string &validator)
 
 bool RangeContinues(const std::string &contentRange, uint32_t offset, uint32_t length)
 {
-    const char *text = contentRange.c_str();
-    if (strncmp(text, "bytes ", 6) != 0)
+    if (contentRange.compare(0, 6, "bytes ") != 0)
         return false;
-    text += 6;
+    const char *text = contentRange.c_str() + 6;
     uint32_t first, last, total;
     if (!ReadNumber(&text, &first) || *text++ != '-' || !ReadNumber(&text, &last) ||
         *text++ != '/' || !ReadNumber(&text, &total) || *text)
