@@ -31,10 +31,3 @@ TEST(ResumeTest, OnlyARangeThatContinuesTheSameFileIsTaken)
         EXPECT_EQ(RangeContinues(c.contentRange, 1000, 5000), c.continues);
     }
 }
-
-TEST(ResumeTest, PausesGrowToHalfAMinuteWhileNothingArrives)
-{
-    const uint32_t expected[] = {0, 2, 4, 8, 15, 30, 30};
-    for (int fruitless = 0; fruitless < 7; ++fruitless)
-        EXPECT_EQ(RetryPauseSeconds(fruitless), expected[fruitless]) << fruitless;
-}
