@@ -36,7 +36,11 @@ bool StartsWithNoCase(const std::string &text, const char *lowerWord)
 
 bool SameNoCase(const std::string &text, const char *lowerWord)
 {
-    return StartsWithNoCase(text, lowerWord) && !lowerWord[text.size()];
+    size_t i = 0;
+    for (; lowerWord[i]; ++i)
+        if (i == text.size() || LowerCase(text[i]) != lowerWord[i])
+            return false;
+    return i == text.size();
 }
 
 std::string Trimmed(const std::string &text)
