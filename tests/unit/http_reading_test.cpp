@@ -30,16 +30,12 @@ std::string Summary(const HttpHead &h)
 
 }  // namespace
 
-// The first five as nginx 1.22, lighttpd 1.4.69 and python3 -m http.server sent them on loopback.
+// The first four as nginx 1.22, lighttpd 1.4.69 and python3 -m http.server sent them on loopback.
 TEST(HttpReadingTest, HeadsAreReadOnlyWhenWhole)
 {
     const struct {
         const char *head, *summary;
     } cases[] = {
-        {"HTTP/1.1 200 OK\r\nServer: nginx/1.22.1\r\nDate: Mon, 07 Dec 2026 18:40:51 GMT\r\nContent-Type: "
-         "text/plain\r\nContent-Length: 1024\r\nLast-Modified: Mon, 07 Dec 2026 18:40:49 GMT\r\n"
-         "Connection: close\r\nETag: \"6b16fdb1-400\"\r\nAccept-Ranges: bytes\r\n\r\n",
-         "200 OK; 1024; ; \"6b16fdb1-400\"; "},
         {"HTTP/1.1 206 Partial Content\r\nContent-Type: application/octet-stream\r\nETag: \"2784670952\"\r\n"
          "Last-Modified: Mon, 07 Dec 2026 18:40:49 GMT\r\nContent-Length: 24\r\nAccept-Ranges: bytes\r\n"
          "Content-Range: bytes 1000-1023/1024\r\nConnection: close\r\nDate: Mon, 07 Dec 2026 18:42:14 GMT\r\n"
@@ -47,33 +43,34 @@ TEST(HttpReadingTest, HeadsAreReadOnlyWhenWhole)
          "206 Partial Content; 24; bytes 1000-1023/1024; \"2784670952\"; "},
         {"HTTP/1.1 301 Moved Permanently\r\nServer: nginx/1.22.1\r\nDate: Mon, 07 Dec 2026 18:41:13 GMT\r\n"
          "Content-Type: text/html\r\nContent-Length: 169\r\nLocation: http://127.0.0.1:18481/dir/\r\n"
-         "Connection: close\r\n\r\n",
-         "301 Moved Permanently; 169; ; ; http://127.0.0.1:18481/dir/"},
+         "Connection: close\r\n\r\n", "301 Moved Permanently; 169; ; ; http://127.0.0.1:18481/dir/"},
         {"HTTP/1.1 200 OK\r\nServer: nginx/1.22.1\r\nDate: Mon, 07 Dec 2026 18:41:23 GMT\r\nContent-Type: "
          "text/plain\r\nLast-Modified: Mon, 07 Dec 2026 18:40:49 GMT\r\nTransfer-Encoding: chunked\r\n"
          "Connection: close\r\nETag: W/\"6b16fdb1-c80\"\r\nContent-Encoding: gzip\r\n\r\n",
          "200 OK; chunked -; ; W/\"6b16fdb1-c80\"; "},
         {"HTTP/1.0 404 File not found\r\nServer: SimpleHTTP/0.6 Python/3.11.7\r\nDate: Mon, 07 Dec 2026 "
          "18:41:37 GMT\r\nConnection: close\r\nContent-Type: text/html;charset=utf-8\r\nContent-Length: "
-         "335\r\n\r\n",
-         "404 File not found; 335; ; ; "},
+         "335\r\n\r\n", "404 File not found; 335; ; ; "},
         {"HTTP/1.1 301 Moved\nLocation: \t/dir/ \nContent-Length: 0\r\n\n", "301 Moved; 0; ; ; /dir/"},
         {"HTTP/1.1 200\r\ncontent-LENGTH:5\t\r\nContent-Length: 5, 5\r\n\r\n", "200 ; 5; ; ; "},
-        {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: gzip, Chunked\r\n\r\n", "200 OK; chunked -; ; ; "},
-        {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked, gzip\r\nContent-Length: 5\r\n\r\n", "200 OK; -; ; ; "},
-        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Processing\nX: 1\n\nHTTP/1.1 404 \r\n\r\n", "404 ; -; ; ; "},
+        // Names that only begin like known ones; codings that end other than chunked run to the close.
+        {"HTTP/1.1 200 \nTransfer-Encodings: chunked\nETags: x\nContent-Length: 5\n\n", "200 ; 5; ; ; "},
+        {"HTTP/1.1 200 \nContent-Length: 5\nTransfer-Encoding: gzip, Chunked ,\n\n", "200 ; chunked -; ; ; "},
+        {"HTTP/1.1 200 \nTransfer-Encoding: chunked, gzip\nContent-Length: 5\n\n", "200 ; -; ; ; "},
+        {"HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 102 Working\nX: 1\n\nHTTP/1.1 404 \r\n\r\n", "404 ; -; ; ; "},
     };
+    HttpHead read;
+    size_t used = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.head);
         const std::string head = c.head, data = head + "\r\n<html>\n";
-        HttpHead read;
-        size_t used = 0;
         for (size_t size = 0; size < head.size(); ++size)
             ASSERT_EQ(ReadHead(data.data(), size, &read, &used), kHeadIncomplete) << size;
         ASSERT_EQ(ReadHead(data.data(), data.size(), &read, &used), kHeadComplete);
         EXPECT_EQ(used, head.size());
         EXPECT_EQ(Summary(read), c.summary);
-        EXPECT_EQ(read.lastModified, head.find("Last-Modified") < used ? "Mon, 07 Dec 2026 18:40:49 GMT" : "");
+        const bool modified = head.find("Last-Modified") != std::string::npos;
+        EXPECT_EQ(read.lastModified, modified ? "Mon, 07 Dec 2026 18:40:49 GMT" : "");
     }
 }
 
@@ -123,8 +120,8 @@ TEST(HttpReadingTest, ChunksGiveOneBodyHoweverTheyArrive)
         {"5\r\nhello\r\n", "hello", kChunkMore}, {"5\r\nhello\r\n0\r\nX: y\r\n", "hello", kChunkMore},
         {"fffffffffffffff\r\nab", "ab", kChunkMore}, {"1000000000000000\r\n", "", kChunkInvalid},
         {"5\r\nhelloX\r\n", "hello", kChunkInvalid}, {"5\r\nhello\r0\r\n\r\n", "hello", kChunkInvalid},
-        {"5\rhello", "", kChunkInvalid}, {"\r\n", "", kChunkInvalid}, {"-5\r\n", "", kChunkInvalid},
-        {"5 x\r\n", "", kChunkInvalid}, {"0\r\n\rX", "", kChunkInvalid},
+        {"5\rhello", "", kChunkInvalid}, {"5;x\rhello", "", kChunkInvalid}, {"\r\n", "", kChunkInvalid},
+        {"-5\r\n", "", kChunkInvalid}, {"5 x\r\n", "", kChunkInvalid}, {"0\r\n\rX", "", kChunkInvalid},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.raw);
@@ -141,22 +138,21 @@ TEST(HttpReadingTest, RedirectsResolveAsRfc3986Says)
     const struct {
         const char *location, *target;
     } cases[] = {
-        {"g", "http://a/b/c/g"}, {"./g", "http://a/b/c/g"}, {"g/", "http://a/b/c/g/"},
-        {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"},
-        {"g?y", "http://a/b/c/g?y"}, {"#s", "http://a/b/c/d;p?q"}, {"g?y#s", "http://a/b/c/g?y"},
-        {";x", "http://a/b/c/;x"}, {".", "http://a/b/c/"}, {"..", "http://a/b/"},
-        {"../g", "http://a/b/g"}, {"../..", "http://a/"}, {"../../../g", "http://a/g"},
-        {"/./g", "http://a/g"}, {"/../g", "http://a/g"}, {"g.", "http://a/b/c/g."},
-        {"..g", "http://a/b/c/..g"}, {"./../g", "http://a/b/g"}, {"./g/.", "http://a/b/c/g/"},
-        {"g;x=1/../y", "http://a/b/c/y"}, {"g?y/./x", "http://a/b/c/g?y/./x"},
-        {"g#s/../x", "http://a/b/c/g"}, {"HTTPS://h:8443/x/../y#f", "HTTPS://h:8443/y"},
-        {"http://127.0.0.1:18481/dir/", "http://127.0.0.1:18481/dir/"},
-        {"", ""}, {"g:h", ""}, {"http:g", ""}, {"ftp://a/f", ""}, {"http://", ""},
-        {"http://u@evil/", ""}, {"//a:0/", ""}, {"a b", ""}, {"mailto:x@y", ""},
+        {"g", "http://a/b/c/g"}, {"/g", "http://a/g"}, {"//g", "http://g"}, {"?y", "http://a/b/c/d;p?y"},
+        {"g?y", "http://a/b/c/g?y"}, {"#s", "http://a/b/c/d;p?q"}, {".", "http://a/b/c/"},
+        {"..", "http://a/b/"}, {"../g", "http://a/b/g"}, {"../..", "http://a/"}, {"../../../g", "http://a/g"},
+        {"/./g", "http://a/g"}, {"/../g", "http://a/g"}, {"..g", "http://a/b/c/..g"},
+        {"./../g", "http://a/b/g"}, {"./g/.", "http://a/b/c/g/"}, {"g;x=1/../y", "http://a/b/c/y"},
+        {"g?y/./x", "http://a/b/c/g?y/./x"}, {"g#s/../x", "http://a/b/c/g"},
+        {"HTTPS://h:8443/x/../y#f", "HTTPS://h:8443/y"},
+        {"http://127.0.0.1:18481/dir/", "http://127.0.0.1:18481/dir/"}, {"", ""}, {"g:h", ""}, {"http:g", ""},
+        {"ftp://a/f", ""}, {"http://", ""}, {"http://u@evil/", ""}, {"//a:0/", ""}, {"a b", ""},
+        {"mailto:x@y", ""},
     };
     for (const auto &c : cases)
         EXPECT_EQ(RedirectTarget("http://a/b/c/d;p?q", c.location), c.target) << c.location;
     EXPECT_EQ(RedirectTarget("https://h/a/b", "//m/p"), "https://m/p");
+    EXPECT_EQ(RedirectTarget("http://h?q", "g"), "http://h/g");
     EXPECT_EQ(RedirectTarget("ftp://h/a", "/p"), "");
     std::string redirects;
     for (unsigned status = 200; status < 410; ++status)
