@@ -34,6 +34,7 @@ bool StartsWithNoCase(const std::string &text, const char *lowerWord)
     return true;
 }
 
+// Whether text is lowerWord, in any case.
 bool SameNoCase(const std::string &text, const char *lowerWord)
 {
     size_t i = 0;
