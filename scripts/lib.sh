@@ -27,6 +27,7 @@ ensure_packages() {
     command -v nginx >/dev/null || missing+=(nginx-light)
     command -v tinyproxy >/dev/null || missing+=(tinyproxy)
     command -v unshare >/dev/null || missing+=(util-linux)
+    missing+=($(missing_fuzzer_packages))
     if [ ${#missing[@]} -gt 0 ]; then
         say "installing ${missing[*]}"
         dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i386
@@ -34,6 +35,21 @@ ensure_packages() {
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
     ensure_i386_runs
+}
+
+# The fuzz target of the HTTP reading is built by clang with its libFuzzer runtime.
+missing_fuzzer_packages() {
+    command -v clang++ >/dev/null || echo clang
+    compgen -G '/usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a' >/dev/null ||
+        echo libclang-rt-14-dev
+}
+
+ensure_fuzzer() {
+    local missing=($(missing_fuzzer_packages))
+    [ ${#missing[@]} -eq 0 ] && return 0
+    say "installing ${missing[*]}"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
 # Wine's loader is a 32-bit Linux program. Some kernels here boot with 32-bit
