@@ -173,6 +173,34 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
 }
 
 const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName);
+// Where the files can come from when there is no network: the copies a
+// request looks for beside the program before it downloads.
+std::string CopiesBesideText(const std::string &fileName)
+{
+    return "Copies of " +
+           (fileName == kExtractorEntry.fileName ? fileName
+                                                   : std::string(kExtractorEntry.fileName) + " and " + fileName) +
+           " put beside Pelmora Downloader (on a floppy or CD, say) are used instead of downloads.";
+}
+
+// A redirect to https, which plain HTTP cannot follow: where it led, and
+// what works on this Windows instead. Only WININET, which tried (and has an
+// error to show), knows of a proxy.
+std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string &fileName)
+{
+    const bool tried = outcome.error != 0;
+    return "The server sent this request on to " + outcome.url + ", a secure (https) address, " +
+           (tried ? "and the secure connection to it could not be made (error " +
+                        DecimalText(outcome.error) + ")"
+                  : std::string("which this Windows cannot open without Internet Explorer")) +
+           ". What works instead: " +
+           (tried ? "an HTTP proxy on the LAN that fetches https addresses for this PC, set in "
+                    "Internet Options; "
+                  : "") +
+           "a mirror on the LAN that serves the files over plain http; or " + fileName +
+           " put beside Pelmora Downloader.";
+}
+
 Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
                       const std::string &fileName, const std::string &path, std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
@@ -239,6 +267,9 @@ std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &p
     case kHttpStatus:
         return "The server answered " + DecimalText(outcome.status) + " " + outcome.statusText +
                ".";
+    case kTooManyRedirects:
+        return "The server sent the request on more than " + DecimalText(kMaxRedirects) +
+               " times; the last address was " + outcome.url + ".";
     case kConnectionLost:
         return "The connection was lost after " + DecimalText(outcome.received) +
                (outcome.length ? " of " + DecimalText(outcome.length) : std::string()) +
@@ -263,8 +294,16 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
     case kNoInternet:
         *detail = fileName + " was not downloaded.";
         return kNoInternetClient;
+    case kNoNetwork:
+        *detail = fileName + " was not downloaded: this Windows has neither WININET.DLL (which "
+                  "Internet Explorer installs) nor WSOCK32.DLL (which comes with TCP/IP, from "
+                  "the Network control panel). " + CopiesBesideText(fileName);
+        return kNoInternetClient;
     case kCannotConnect:
         *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
+        return kUrlFailed;
+    case kSecureRedirect:
+        *detail = url + "\r\n\r\n" + SecureRedirectText(outcome, fileName);
         return kUrlFailed;
     case kCannotCreate:
         return kOutputFailed;

@@ -53,6 +53,13 @@ extern "C" int __cdecl atexit(ExitFunction function)
 // The start-up code's fix-up of imported data; the program imports none.
 extern "C" void _pei386_runtime_relocator() {}
 
+// Called through a half-built object's table of virtual functions, which
+// the program never does.
+extern "C" void __cxa_pure_virtual()
+{
+    GiveUpForLackOfMemory();
+}
+
 void ExitProgram(int code)
 {
     while (g_atExitCount > 0)

@@ -1,15 +1,17 @@
 // One HTTP download into a file, resumed with Range requests when the body
 // stops short, patiently: a dial-up line redials, a Wi-Fi bridge reconnects
-// and a LAN server restarts within a couple of minutes. Each attempt opens
-// its own request so that it can carry a receive timeout, which ends a wait
-// on a silent server under every WININET we run on; what WININET lets hang
-// anyway (a connect to a host that drops packets) the waiting thread gives
-// up on by its own clock (DownloadOverdue).
+// and a LAN server restarts within a couple of minutes. The rules here hold
+// whichever transport carries the bytes. Each attempt opens its own request
+// with a time limit for every wait; what a transport lets hang anyway (a
+// WININET connect to a host that drops packets, a name lookup) the waiting
+// thread gives up on by its own clock (DownloadOverdue).
 #include "fetch/download.h"
 
 #include <memory>
 
 #include "fetch/resume.h"
+#include "net/http_reading.h"
+#include "net/transport.h"
 
 namespace {
 
@@ -18,19 +20,6 @@ const DWORD kBlockSize = 64 * 1024;
 const DWORD kSilenceMs = 30 * 1000;
 const DWORD kFirstContactMs = kFirstContactSeconds * 1000;
 const DWORD kGiveUpMs = kGiveUpSeconds * 1000;
-
-// Closes an Internet handle when it goes out of scope.
-struct InternetHandle {
-    HINTERNET handle;
-    explicit InternetHandle(HINTERNET h) : handle(h) {}
-    ~InternetHandle()
-    {
-        if (handle)
-            InternetCloseHandle(handle);
-    }
-    InternetHandle(const InternetHandle &) = delete;
-    InternetHandle &operator=(const InternetHandle &) = delete;
-};
 
 enum AttemptEnd { kComplete, kInterrupted, kStartOver, kFailed };
 
@@ -62,29 +51,25 @@ AttemptEnd Unanswered(Transfer &t, DWORD error)
     return t.control->answered ? kInterrupted : Fail(t, kCannotConnect, error);
 }
 
-DWORD QueryNumber(HINTERNET request, DWORD what)
+AttemptEnd Redirected(Transfer &t, DownloadResult result, const std::string &url, DWORD error)
 {
-    DWORD value = 0, size = sizeof value, index = 0;
-    if (!HttpQueryInfoA(request, what | HTTP_QUERY_FLAG_NUMBER, &value, &size, &index))
-        return 0;
-    return value;
+    t.outcome.url = url;
+    return Fail(t, result, error);
 }
 
-std::string QueryText(HINTERNET request, DWORD what)
+bool IsSecureUrl(const std::string &url)
 {
-    char text[256] = "";
-    DWORD size = sizeof text, index = 0;
-    return HttpQueryInfoA(request, what, text, &size, &index) ? text : "";
+    HttpUrl parts;
+    return SplitUrl(url, &parts) && parts.secure;
 }
 
 // What proves on a resume that the server still has the same file. A weak
 // ETag cannot, by the rules of If-Range.
-std::string Validator(HINTERNET request)
+std::string Validator(const HttpAnswer &answer)
 {
-    const std::string tag = QueryText(request, HTTP_QUERY_ETAG);
-    if (!tag.empty() && tag.compare(0, 2, "W/") != 0)
-        return tag;
-    return QueryText(request, HTTP_QUERY_LAST_MODIFIED);
+    if (!answer.etag.empty() && answer.etag.compare(0, 2, "W/") != 0)
+        return answer.etag;
+    return answer.lastModified;
 }
 
 // The first request has kFirstContactSeconds; every later call has until
@@ -92,7 +77,7 @@ std::string Validator(HINTERNET request)
 void SetDeadline(DownloadControl *c)
 {
     const DWORD deadline =
-        c->answered ? c->lastByte + kGiveUpMs + kSilenceMs : GetTickCount() + kFirstContactMs;
+        c->answered ? c->lastGrowth + kGiveUpMs + kSilenceMs : GetTickCount() + kFirstContactMs;
     c->deadline = deadline ? deadline : 1;
 }
 
@@ -133,76 +118,89 @@ bool WriteBlock(Transfer &t, DWORD size)
     return error == 0;
 }
 
-// A read returns only once all it asked for is in, so each asks for what
-// arrives in about a quarter second: on a fast line 64 KiB at a time, as
-// cheap as it gets; on a slow one no more than what has arrived, so that
-// the progress moves even at 300 bytes a second.
-DWORD NextReadSize(DWORD got, DWORD tookMs)
+// Only bytes that carry the file past the furthest point it has reached
+// count as the line working: a server that cuts at the same place every
+// time, and ignores Range, would otherwise be asked for the file forever.
+void NoteGrowth(DownloadControl *c)
 {
-    // A read served at once from what had arrived before says nothing of
-    // the line's speed, only that more may be asked for.
-    const DWORD want = tookMs < 20 ? got * 2 : got * 250 / tookMs;
-    return want < 1 ? 1 : want > kBlockSize ? kBlockSize : want;
+    if (c->received > c->furthest) {
+        c->furthest = c->received;
+        c->lastGrowth = GetTickCount();
+    }
 }
 
-AttemptEnd ReadBody(Transfer &t, HINTERNET request)
+bool GivenUp(const DownloadControl *c)
+{
+    return GetTickCount() - c->lastGrowth >= kGiveUpMs;
+}
+
+AttemptEnd ReadBody(Transfer &t)
 {
     DownloadControl *c = t.control;
-    DWORD want = 0, last = GetTickCount();
     for (;;) {
-        DWORD available = 0, got = 0;
-        if (want < kBlockSize) {  // not known to be fast: see what has arrived
-            if (!InternetQueryDataAvailable(request, &available, 0, 0))
-                return kInterrupted;
-            want = available > kBlockSize ? kBlockSize : available > want ? available : want;
-        }
-        if ((want && !InternetReadFile(request, t.block.get(), want, &got)) || Cancelled(t))
+        DWORD got = 0;
+        if (c->transport->Read(t.block.get(), kBlockSize, &got) != 0 || Cancelled(t))
             return kInterrupted;
         if (got == 0)  // the body ended; early if it had a length
             return c->length && c->received < c->length ? kInterrupted : kComplete;
         if (!WriteBlock(t, got))
             return Fail(t, kCannotWrite, t.outcome.error);
         c->received += got;
-        c->lastByte = GetTickCount();
-        want = NextReadSize(got, c->lastByte - last);
-        last = c->lastByte;
+        NoteGrowth(c);
         SetDeadline(c);
         t.progress(t.context, c->received, c->length, 0);
+        if (GivenUp(c))  // the pause after this attempt says so
+            return kInterrupted;
+    }
+}
+
+// Sends the request, following redirects to wherever they lead: another
+// host, or https where the transport speaks it.
+AttemptEnd Request(Transfer &t, std::string url, const std::string &headers, HttpAnswer *answer)
+{
+    DownloadControl *c = t.control;
+    for (int redirects = 0;; ++redirects) {
+        SetDeadline(c);
+        // The first request is given up by the waiting thread's clock,
+        // which sees every kind of silence alike.
+        const DWORD timeout = c->answered ? kSilenceMs : kFirstContactMs + 5000;
+        if (const DWORD error = c->transport->Open(url, headers, timeout, answer)) {
+            if (IsSecureUrl(url))
+                return Redirected(t, kSecureRedirect, url, error);
+            return Unanswered(t, error);
+        }
+        if (!IsRedirect(answer->status))
+            return kComplete;
+        const std::string next = RedirectTarget(url, answer->location);
+        if (next.empty())  // nowhere to go: judged by its status
+            return kComplete;
+        if (redirects == kMaxRedirects)
+            return Redirected(t, kTooManyRedirects, url, 0);
+        c->transport->Close();
+        if (IsSecureUrl(next) && !c->transport->Secure())
+            return Redirected(t, kSecureRedirect, next, 0);
+        url = next;
     }
 }
 
 // One request: the whole file, or the rest of it from where it stopped.
-AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
+AttemptEnd Attempt(Transfer &t, const std::string &url)
 {
     DownloadControl *c = t.control;
-    InternetHandle request(HttpOpenRequestA(connection, "GET", path, NULL, NULL, NULL,
-                                            INTERNET_FLAG_RELOAD, 0));
-    if (!request.handle)
-        return Fail(t, kCannotConnect, GetLastError());
-    // The first request is given up by the waiting thread's clock, which
-    // sees every kind of silence alike.
-    DWORD timeout = c->answered ? kSilenceMs : kFirstContactMs + 5000;
-    InternetSetOptionA(request.handle, INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionA(request.handle, INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
-    InternetSetOptionA(request.handle, INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-
     // Without a length a cut body cannot be told from a whole one to
     // resume, so it starts over.
     const bool resuming = c->received > 0 && c->length > 0;
     const std::string headers = resuming ? ResumeHeaders(c->received, t.validator) : "";
     ++c->attempts;
-    SetDeadline(c);
-    if (!HttpSendRequestA(request.handle, resuming ? headers.c_str() : NULL, headers.size(), NULL,
-                          0))
-        return Unanswered(t, GetLastError());
-    const DWORD status = QueryNumber(request.handle, HTTP_QUERY_STATUS_CODE);
-    if (status == 0)  // no status line: closed without an answer
-        return Unanswered(t, ERROR_HTTP_INVALID_SERVER_RESPONSE);
+    HttpAnswer answer = HttpAnswer();
+    const AttemptEnd sent = Request(t, url, headers, &answer);
+    if (sent != kComplete)
+        return sent;
+    const DWORD status = answer.status;
 
     // Anything but the rest of the same file starts it over from byte 0.
     if (resuming && (status == 416 ||
-                     (status == 206 && !RangeContinues(QueryText(request.handle, HTTP_QUERY_CONTENT_RANGE),
-                                                       c->received, c->length)))) {
+                     (status == 206 && !RangeContinues(answer.contentRange, c->received, c->length)))) {
         c->received = 0;
         return kStartOver;
     }
@@ -212,26 +210,26 @@ AttemptEnd Attempt(Transfer &t, HINTERNET connection, const char *path)
         return kInterrupted;
     if (status != 200 && !(status == 206 && resuming)) {
         t.outcome.status = status;
-        t.outcome.statusText = QueryText(request.handle, HTTP_QUERY_STATUS_TEXT);
+        t.outcome.statusText = answer.statusText;
         return Fail(t, kHttpStatus, 0);
     }
     c->answered = 1;
     if (status == 200) {
-        c->length = QueryNumber(request.handle, HTTP_QUERY_CONTENT_LENGTH);
-        t.validator = Validator(request.handle);
+        c->length = answer.length;
+        t.validator = Validator(answer);
         if (!OpenFile(t))
             return Fail(t, kCannotCreate, t.outcome.error);
     }
-    return ReadBody(t, request.handle);
+    return ReadBody(t);
 }
 
 // Waits before the next attempt, telling each quarter second how long is
-// left. False when the line has brought nothing for kGiveUpSeconds, or the
-// user cancelled.
+// left. False when the file has not grown for kGiveUpSeconds, or the user
+// cancelled.
 bool PauseBeforeRetry(Transfer &t, int fruitless)
 {
     DownloadControl *c = t.control;
-    const DWORD silent = GetTickCount() - c->lastByte;
+    const DWORD silent = GetTickCount() - c->lastGrowth;
     if (silent + 1000 >= kGiveUpMs) {
         t.outcome.result = kConnectionLost;
         return false;
@@ -247,45 +245,31 @@ bool PauseBeforeRetry(Transfer &t, int fruitless)
     return !Cancelled(t);
 }
 
-void CloseSession(DownloadControl *c)
+// WININET where Internet Explorer put it, else the program's own HTTP over
+// Winsock; NULL, with the outcome set, when neither can be had.
+Transport *ChooseTransport(Transfer &t)
 {
-    EnterCriticalSection(&c->guard);
-    if (c->session)
-        InternetCloseHandle(c->session);
-    c->session = NULL;
-    LeaveCriticalSection(&c->guard);
+    DWORD error = 0;
+    Transport *transport = OpenWininetTransport(kAgent, &error);
+    if (!transport && !error)
+        transport = OpenWinsockTransport(&t.control->cancelled, &error);
+    if (!transport)
+        Fail(t, error ? kNoInternet : kNoNetwork, error);
+    return transport;
 }
 
 void Run(Transfer &t, const std::string &url)
 {
     DownloadControl *c = t.control;
-    // The proxy set in Internet Options, if any, carries every request, as
-    // for the browser: on a LAN whose only way out is such a proxy nothing
-    // could be reached directly.
-    c->session = InternetOpenA(kAgent, INTERNET_OPEN_TYPE_PRECONFIG, NULL, NULL, 0);
-    if (!c->session) {
-        Fail(t, kNoInternet, GetLastError());
+    if (!c->transport)
         return;
-    }
-    char host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_PATH_LENGTH];
-    URL_COMPONENTSA parts = {};
-    parts.dwStructSize = sizeof parts;
-    parts.lpszHostName = host;
-    parts.dwHostNameLength = sizeof host;
-    parts.lpszUrlPath = path;
-    parts.dwUrlPathLength = sizeof path;
-    if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts)) {
-        Fail(t, kCannotConnect, GetLastError());
-        return;
-    }
-    InternetHandle connection(InternetConnectA(c->session, host, parts.nPort, NULL, NULL,
-                                               INTERNET_SERVICE_HTTP, 0, 0));
-    c->lastByte = GetTickCount();
-    int fruitless = 0;  // attempts in a row that brought nothing
+    c->timeoutError = c->transport->TimeoutError();
+    c->lastGrowth = GetTickCount();
+    int fruitless = 0;  // attempts in a row that carried the file no further
     for (;;) {
-        const DWORD before = c->received;
-        const AttemptEnd end = connection.handle ? Attempt(t, connection.handle, path)
-                                                 : Fail(t, kCannotConnect, GetLastError());
+        const DWORD before = c->furthest;
+        const AttemptEnd end = Attempt(t, url);
+        c->transport->Close();
         if (end == kComplete || end == kFailed)
             return;
         if (Cancelled(t)) {
@@ -294,7 +278,7 @@ void Run(Transfer &t, const std::string &url)
         }
         if (end == kStartOver)
             continue;
-        fruitless = c->received > before ? 0 : fruitless + 1;
+        fruitless = c->furthest > before ? 0 : fruitless + 1;
         if (!PauseBeforeRetry(t, fruitless)) {
             if (Cancelled(t))
                 t.outcome.result = kCancelled;
@@ -322,7 +306,7 @@ void Summarise(const DownloadControl *c, DownloadOutcome *outcome)
     outcome->received = c->received;
     outcome->length = c->length;
     outcome->attempts = c->attempts;
-    outcome->silentSeconds = (GetTickCount() - c->lastByte) / 1000;
+    outcome->silentSeconds = (GetTickCount() - c->lastGrowth) / 1000;
 }
 
 }  // namespace
@@ -331,12 +315,14 @@ void InitDownloadControl(DownloadControl *control)
 {
     InitializeCriticalSection(&control->guard);
     control->file = INVALID_HANDLE_VALUE;
-    control->session = NULL;
+    control->transport = NULL;
     control->cancelled = 0;
     control->answered = 0;
     control->deadline = 0;
     control->received = control->length = control->attempts = 0;
-    control->lastByte = GetTickCount();
+    control->furthest = 0;
+    control->lastGrowth = GetTickCount();
+    control->timeoutError = 0;
 }
 
 void FreeDownloadControl(DownloadControl *control)
@@ -350,12 +336,19 @@ DownloadOutcome DownloadFile(const std::string &url, const std::string &path,
     Transfer t = {control, progress, context, std::unique_ptr<char[]>(new char[kBlockSize]),
                   DownloadOutcome(), std::string()};
     control->path = path;
+    Transport *transport = ChooseTransport(t);
+    EnterCriticalSection(&control->guard);
+    control->transport = transport;
+    LeaveCriticalSection(&control->guard);
     Run(t, url);
     control->deadline = 0;
     if (t.outcome.result == kDownloaded && Cancelled(t))
         t.outcome.result = kCancelled;
     CloseFile(control, t.outcome.result == kDownloaded);
-    CloseSession(control);
+    EnterCriticalSection(&control->guard);
+    control->transport = NULL;
+    LeaveCriticalSection(&control->guard);
+    delete transport;
     Summarise(control, &t.outcome);
     return t.outcome;
 }
@@ -375,10 +368,13 @@ bool DownloadOverdue(const DownloadControl *control)
 DownloadOutcome AbandonDownload(DownloadControl *control)
 {
     CancelDownload(control);
-    CloseSession(control);
+    EnterCriticalSection(&control->guard);
+    if (control->transport)
+        control->transport->Abandon();
+    LeaveCriticalSection(&control->guard);
     DownloadOutcome outcome = DownloadOutcome();
     outcome.result = control->answered ? kConnectionLost : kCannotConnect;
-    outcome.error = ERROR_INTERNET_TIMEOUT;
+    outcome.error = control->timeoutError;
     Summarise(control, &outcome);
     return outcome;
 }

@@ -1,15 +1,20 @@
 // One HTTP download into a file, resumed across interruptions. It knows
-// WININET and the file only: no window, no box, no exit.
+// the transports and the file only: no window, no box, no exit.
 #pragma once
 #include <windows.h>
-#include <wininet.h>
 
 #include <string>
 
+class Transport;
+
 enum DownloadResult {
     kDownloaded,       // the whole body is in the file
-    kNoInternet,       // the Internet client could not be set up
+    kNoInternet,       // the Internet client could not be set up (error)
+    kNoNetwork,        // neither WININET.DLL nor WSOCK32.DLL is there
     kCannotConnect,    // no server answered the first request (error)
+    kSecureRedirect,   // sent on to https (url), which could not be followed (error, or 0
+                       // where the transport has no https)
+    kTooManyRedirects, // sent on more often than kMaxRedirects (url: the last address)
     kCannotCreate,     // the file could not be opened for writing
     kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)
     kConnectionLost,   // nothing arrived for kGiveUpSeconds across attempts
@@ -19,18 +24,22 @@ enum DownloadResult {
 
 struct DownloadOutcome {
     DownloadResult result;
-    DWORD error;             // system or WININET error code, where one is known
+    DWORD error;             // system or transport error code, where one is known
     DWORD status;            // HTTP status for kHttpStatus
     std::string statusText;
     DWORD received, length;  // bytes in the file; the body's length, 0 if unknown
     DWORD attempts;          // requests made for the file
-    DWORD silentSeconds;     // since the last byte arrived, for kConnectionLost
+    DWORD silentSeconds;     // since the file last grew, for kConnectionLost
+    std::string url;         // where a redirect led, for kSecureRedirect and kTooManyRedirects
 };
 
 // A first request that no server answers within this long fails; a line
-// that brings no byte for kGiveUpSeconds, across attempts, is given up.
+// that carries the file no further for kGiveUpSeconds, across attempts, is
+// given up: bytes that only arrive again, below the furthest point the file
+// has reached, do not keep it alive.
 const DWORD kFirstContactSeconds = 30;
 const DWORD kGiveUpSeconds = 120;
+const int kMaxRedirects = 5;
 
 // Told of every block that arrives and, each second of a pause before the
 // next attempt, of the seconds left (otherwise 0); on the downloading thread.
@@ -38,16 +47,18 @@ typedef void (*ProgressCallback)(void *context, DWORD received, DWORD length, DW
 
 // Shared by the downloading thread and the thread that waits for it.
 struct DownloadControl {
-    CRITICAL_SECTION guard;  // held around each write, a cancel, and closing the session
+    CRITICAL_SECTION guard;  // held around each write, a cancel, and abandoning the transport
     HANDLE file;
     std::string path;
-    HINTERNET session;
+    Transport *transport;
     volatile LONG cancelled;
-    // What the waiting thread needs to give up on a server call that
-    // WININET lets hang past its own time-outs.
+    // What the waiting thread needs to give up on a call that hangs past
+    // the transport's own time-outs (a WININET connect, a name lookup).
     volatile LONG answered;     // a server answered the file's first request
     volatile DWORD deadline;    // tick by which the current call must end, 0: none
-    volatile DWORD received, length, attempts, lastByte;
+    volatile DWORD received, length, attempts;
+    volatile DWORD furthest, lastGrowth;  // the most the file held, and when it got there
+    volatile DWORD timeoutError;          // the transport's code for a server that kept silent
 };
 
 void InitDownloadControl(DownloadControl *control);
@@ -64,7 +75,7 @@ DownloadOutcome DownloadFile(const std::string &url, const std::string &path,
 void CancelDownload(DownloadControl *control);
 // Whether the downloading thread is stuck in a call past its deadline.
 bool DownloadOverdue(const DownloadControl *control);
-// Gives up on a stuck download: cancels it, closes its Internet handle (the
-// way round a connect time-out that WININET does not honour), and tells
-// what happened as far as it got.
+// Gives up on a stuck download: cancels it, lets the transport unblock what
+// it can (WININET's session is closed: the way round a connect time-out it
+// does not honour), and tells what happened as far as it got.
 DownloadOutcome AbandonDownload(DownloadControl *control);

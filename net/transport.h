@@ -1,0 +1,49 @@
+// How the download reaches a server: through WININET where Internet Explorer
+// installed it (with the proxy of Internet Options), otherwise over Winsock
+// 1.1, which every Windows 95 and NT 4.0 with TCP/IP has. The download's
+// rules (retries, resumes, redirects, time limits) sit above this, alike for
+// both.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+// What the download needs of an answer's head.
+struct HttpAnswer {
+    DWORD status;
+    std::string statusText;
+    DWORD length;  // Content-Length; 0 when none, or when it is beyond 32 bits
+    std::string contentRange, etag, lastModified, location;
+};
+
+// One request at a time. Every call but Abandon is made on the downloading
+// thread.
+class Transport {
+public:
+    virtual ~Transport() {}
+    // Sends a GET for url with the extra header lines and reads the answer's
+    // head, waiting at most timeoutMs for each step of the way. 0, or the
+    // transport's own error code (WININET's 12xxx, Winsock's 100xx).
+    virtual DWORD Open(const std::string &url, const std::string &headers, DWORD timeoutMs,
+                       HttpAnswer *answer) = 0;
+    // Reads what has arrived of the body, up to size bytes, waiting for at
+    // least one; *got is 0 at its end. A body cut short is an error, where
+    // the transport can tell.
+    virtual DWORD Read(char *buffer, DWORD size, DWORD *got) = 0;
+    // Ends the current request.
+    virtual void Close() = 0;
+    // From another thread: makes a call that hangs past every time limit
+    // return, where the transport needs help for that.
+    virtual void Abandon() = 0;
+    // Whether it can follow a redirect to https.
+    virtual bool Secure() const = 0;
+    // Its code for "the server did not answer in time".
+    virtual DWORD TimeoutError() const = 0;
+};
+
+// NULL when this Windows has no WININET.DLL; *error is then 0, or the
+// error of a WININET that could not be set up.
+Transport *OpenWininetTransport(const char *agent, DWORD *error);
+// NULL when it has no WSOCK32.DLL. The transport looks at *cancelled
+// several times a second while it waits.
+Transport *OpenWinsockTransport(volatile LONG *cancelled, DWORD *error);

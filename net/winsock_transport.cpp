@@ -1,0 +1,265 @@
+// The transport of a Windows without Internet Explorer: plain HTTP/1.1 over
+// Winsock 1.1, which every Windows 95 and NT 4.0 with TCP/IP has. Every wait
+// is a select() of a tenth of a second, so a cancel is seen at once and the
+// time limits are kept by the program's own clock. Only the name lookup
+// blocks; the waiting thread gives up on that by its own clock.
+#include <memory>
+
+#include "net/http_reading.h"
+#include "net/system_dlls.h"
+#include "net/transport.h"
+
+namespace {
+
+const DWORD kSliceMs = 100;
+const size_t kBufferSize = 64 * 1024;
+// A connection closed before an answer, or in the middle of a body.
+const DWORD kCutError = WSAECONNRESET;
+
+class WinsockTransport : public Transport {
+public:
+    WinsockTransport(const WsockFunctions *api, volatile LONG *cancelled)
+        : api_(api), cancelled_(cancelled), socket_(INVALID_SOCKET),
+          buffer_(new char[kBufferSize]), start_(0), end_(0), timeoutMs_(0), left_(0),
+          counted_(false), chunked_(false), ended_(false), raw_(true)
+    {
+    }
+    ~WinsockTransport() override { Close(); }
+    DWORD Open(const std::string &url, const std::string &headers, DWORD timeoutMs,
+               HttpAnswer *answer) override;
+    DWORD Read(char *buffer, DWORD size, DWORD *got) override;
+    void Close() override;
+    void Abandon() override {}  // every wait but the lookup ends by itself
+    bool Secure() const override { return false; }
+    DWORD TimeoutError() const override { return WSAETIMEDOUT; }
+
+private:
+    DWORD Connect(const HttpUrl &url);
+    DWORD Wait(bool writing);
+    DWORD SendAll(const std::string &text);
+    DWORD Receive();
+    DWORD ReadHeadInto(HttpAnswer *answer);
+
+    const WsockFunctions *api_;
+    volatile LONG *cancelled_;
+    SOCKET socket_;
+    std::unique_ptr<char[]> buffer_;
+    size_t start_, end_;  // what was received and not yet handed on
+    DWORD timeoutMs_;
+    uint64_t left_;   // of a body with a length
+    bool counted_;    // the body has a length
+    bool chunked_, ended_;
+    bool raw_;  // the received bytes are still in chunked framing
+    ChunkDecoder chunks_;
+};
+
+bool IsIn(SOCKET s, const fd_set &set)
+{
+    for (u_int i = 0; i < set.fd_count; ++i)
+        if (set.fd_array[i] == s)
+            return true;
+    return false;
+}
+
+// Waits until the socket can be read (or written), in slices so that a
+// cancel is seen; 0, or why not.
+DWORD WinsockTransport::Wait(bool writing)
+{
+    const DWORD start = GetTickCount();
+    for (;;) {
+        if (*cancelled_)
+            return WSAEINTR;
+        fd_set ready, failed;
+        ready.fd_count = failed.fd_count = 1;
+        ready.fd_array[0] = failed.fd_array[0] = socket_;
+        timeval slice = {0, static_cast<long>(kSliceMs * 1000)};
+        const int n = api_->select(0, writing ? NULL : &ready, writing ? &ready : NULL, &failed,
+                                   &slice);
+        if (n == SOCKET_ERROR)
+            return api_->WSAGetLastError();
+        if (n > 0 && IsIn(socket_, failed)) {  // a connect that did not work out
+            int error = 0, size = sizeof error;
+            api_->getsockopt(socket_, SOL_SOCKET, SO_ERROR, reinterpret_cast<char *>(&error), &size);
+            return error ? error : WSAECONNREFUSED;
+        }
+        if (n > 0 && IsIn(socket_, ready))
+            return 0;
+        if (GetTickCount() - start >= timeoutMs_)
+            return WSAETIMEDOUT;
+    }
+}
+
+DWORD WinsockTransport::Connect(const HttpUrl &url)
+{
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = api_->htons(url.port);
+    address.sin_addr.s_addr = api_->inet_addr(url.host.c_str());
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        const hostent *host = api_->gethostbyname(url.host.c_str());
+        if (!host || host->h_addrtype != AF_INET || !host->h_addr_list[0])
+            return host ? WSANO_DATA : api_->WSAGetLastError();
+        CopyMemory(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
+    }
+    socket_ = api_->socket(AF_INET, SOCK_STREAM, 0);
+    if (socket_ == INVALID_SOCKET)
+        return api_->WSAGetLastError();
+    u_long nonBlocking = 1;
+    api_->ioctlsocket(socket_, FIONBIO, &nonBlocking);
+    if (api_->connect(socket_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return 0;
+    const DWORD error = api_->WSAGetLastError();
+    return error == WSAEWOULDBLOCK ? Wait(true) : error;
+}
+
+DWORD WinsockTransport::SendAll(const std::string &text)
+{
+    for (size_t sent = 0; sent < text.size();) {
+        const int n = api_->send(socket_, text.data() + sent, text.size() - sent, 0);
+        if (n > 0) {
+            sent += n;
+            continue;
+        }
+        const DWORD error = api_->WSAGetLastError();
+        if (error != WSAEWOULDBLOCK)
+            return error;
+        if (const DWORD waited = Wait(true))
+            return waited;
+    }
+    return 0;
+}
+
+// Appends what has arrived to the buffer, waiting for something; 0 with
+// nothing appended when the server closed the connection.
+DWORD WinsockTransport::Receive()
+{
+    if (start_ > 0) {  // make room at the end
+        MoveMemory(buffer_.get(), buffer_.get() + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    for (;;) {
+        const int n = api_->recv(socket_, buffer_.get() + end_, kBufferSize - end_, 0);
+        if (n >= 0) {
+            end_ += n;
+            return 0;
+        }
+        const DWORD error = api_->WSAGetLastError();
+        if (error != WSAEWOULDBLOCK)
+            return error;
+        if (const DWORD waited = Wait(false))
+            return waited;
+    }
+}
+
+DWORD WinsockTransport::ReadHeadInto(HttpAnswer *answer)
+{
+    for (;;) {
+        HttpHead head;
+        size_t used = 0;
+        switch (ReadHead(buffer_.get(), end_, &head, &used)) {
+        case kHeadInvalid:
+            return WSAECONNABORTED;
+        case kHeadComplete:
+            answer->status = head.status;
+            answer->statusText = head.statusText;
+            counted_ = head.hasLength && !head.chunked;
+            left_ = head.length;
+            answer->length = counted_ && head.length <= 0xFFFFFFFFu ? DWORD(head.length) : 0;
+            answer->contentRange = head.contentRange;
+            answer->etag = head.etag;
+            answer->lastModified = head.lastModified;
+            answer->location = head.location;
+            chunked_ = head.chunked;
+            start_ = used;
+            raw_ = true;
+            return 0;
+        case kHeadIncomplete:
+            break;
+        }
+        const size_t before = end_;
+        if (const DWORD error = Receive())
+            return error;
+        if (end_ == before)  // closed without (the rest of) an answer
+            return kCutError;
+    }
+}
+
+DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
+                             DWORD timeoutMs, HttpAnswer *answer)
+{
+    Close();
+    timeoutMs_ = timeoutMs;
+    HttpUrl parts;
+    if (!SplitUrl(url, &parts) || parts.secure)
+        return WSAEPROTONOSUPPORT;
+    if (const DWORD error = Connect(parts))
+        return error;
+    if (const DWORD error = SendAll(GetRequest(parts, headers)))
+        return error;
+    return ReadHeadInto(answer);
+}
+
+DWORD WinsockTransport::Read(char *buffer, DWORD size, DWORD *got)
+{
+    *got = 0;
+    for (;;) {
+        if (chunked_ && raw_) {  // decode what arrived, in place
+            size_t body = 0;
+            const ChunkState state = DecodeChunks(&chunks_, buffer_.get() + start_, end_ - start_, &body);
+            if (state == kChunkInvalid)
+                return WSAECONNABORTED;
+            ended_ = state == kChunkEnd;
+            end_ = start_ + body;
+            raw_ = false;
+        }
+        size_t have = end_ - start_;
+        if (counted_ && have > left_)
+            have = static_cast<size_t>(left_);
+        if (have > 0) {
+            const DWORD take = have < size ? DWORD(have) : size;
+            CopyMemory(buffer, buffer_.get() + start_, take);
+            start_ += take;
+            left_ -= counted_ ? take : 0;
+            *got = take;
+            return 0;
+        }
+        if (ended_ || (counted_ && left_ == 0))
+            return 0;
+        if (const DWORD error = Receive())
+            return error;
+        if (end_ == start_) {  // closed: the end only of a body that runs to the close
+            ended_ = true;
+            return chunked_ || counted_ ? kCutError : 0;
+        }
+        raw_ = true;
+    }
+}
+
+void WinsockTransport::Close()
+{
+    if (socket_ != INVALID_SOCKET)
+        api_->closesocket(socket_);
+    socket_ = INVALID_SOCKET;
+    start_ = end_ = 0;
+    left_ = 0;
+    counted_ = chunked_ = ended_ = false;
+    raw_ = true;
+    chunks_ = ChunkDecoder();
+}
+
+}  // namespace
+
+Transport *OpenWinsockTransport(volatile LONG *cancelled, DWORD *error)
+{
+    *error = 0;
+    const WsockFunctions *api = Wsock();
+    if (!api)
+        return NULL;
+    WSADATA data;
+    if (const int failed = api->WSAStartup(MAKEWORD(1, 1), &data)) {
+        *error = failed;
+        return NULL;
+    }
+    return new WinsockTransport(api, cancelled);
+}
