@@ -1,7 +1,8 @@
 // A wininet.dll whose InternetOpenA fails, as it does when the system's
 // Internet client cannot be set up. It exports every function the program
-// imports from WININET, so that Windows, which checks every import, would
-// load the program beside it too; the others are never reached.
+// looks up in WININET, since one missing would make the program take
+// WININET for absent and go its own way over Winsock; the others are never
+// reached.
 #include <windows.h>
 
 extern "C" {
