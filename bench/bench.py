@@ -96,14 +96,14 @@ def transfer_ms(mirror, path):
     return int([r for r in mirror.requests() if r["path"] == path][-1]["ms"])
 
 
-def program_request(screen, mirror, keep_extractor=True):
+def program_request(screen, mirror, keep_extractor=True, exe=h.PROGRAM):
     """A "7zip" request through the windows, the package never at hand (nor
     the extractor, unless kept); (transfer ms, peak resident KiB, ms from the
     notice to the outcome)."""
     (h.WIN_TEMP / SEVENZIP.name).unlink(missing_ok=True)
     if not keep_extractor:
         (h.WIN_TEMP / "pkzip.exe").unlink(missing_ok=True)
-    with h.Program("bench") as program:
+    with h.Program("bench", exe=exe) as program:
         screen.click(SEVENZIP.command_id)
         screen.pick(FOLDER)
         screen.press(h.until("the notice", screen.boxes)[0], 1)
@@ -121,10 +121,22 @@ def program_request(screen, mirror, keep_extractor=True):
     return transfer_ms(mirror, SEVENZIP.path), peak, took
 
 
-def bare_request(mirror):
-    subprocess.run(["wine", str(WIN32 / "bench" / "http_get.exe"), SEVENZIP.url,
+def bare_request(mirror, winsock=False):
+    args = [SEVENZIP.host, SEVENZIP.path] if winsock else [SEVENZIP.url]
+    tool = "sock_get.exe" if winsock else "http_get.exe"
+    subprocess.run(["wine", str(WIN32 / "bench" / tool), *args,
                     h.windows_path(WORK / "http_get.out")], env=h.wine_env(), check=True)
     return transfer_ms(mirror, SEVENZIP.path)
+
+
+def winsock_program():
+    """A copy of the program with WININET taken away, so it downloads over
+    its own HTTP on Winsock."""
+    exe = WORK / "PelmoraWinsock.exe"
+    shutil.copy(WIN32 / "PelmoraDownloader.exe", exe)
+    h.wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\PelmoraWinsock.exe\DllOverrides",
+           "/v", "wininet", "/d", "", "/f", check=True)
+    return exe
 
 
 def startup_ms(screen, exe, cls):
@@ -185,6 +197,11 @@ def main():
                 peaks_small.append(program_request(screen, mirror)[1])
         report("64 MiB transfer under Wine vs a bare 64 KiB InternetReadFile loop", transfers, bare,
                "ms")
+        winsock = winsock_program()
+        with h.Mirror("bench-64MiB-winsock", large) as mirror:
+            report("64 MiB transfer over Winsock vs a bare 64 KiB recv loop", *interleaved(
+                lambda: program_request(screen, mirror, exe=winsock)[0],
+                lambda: bare_request(mirror, winsock=True)), "ms")
         report("peak resident memory, 64 MiB vs 1 MiB package", peaks_large, peaks_small, "KiB",
                ("64 MiB", "1 MiB"))
         print(f"peak resident memory difference: median "
