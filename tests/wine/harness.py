@@ -46,6 +46,8 @@ def until(what, check, timeout=20, interval=0.05):
         time.sleep(interval)
 
 
+STARTUP_WAIT = 60  # seconds a program may take to show its main window
+
 KINDS = {"main": ("PelmoraDownloader", "Pelmora Downloader"),
          "progress": ("PelmoraProgress", "Progress"), "about": ("AboutWindow", "About")}
 # The standard icons by their main colour: red, yellow and blue.
@@ -129,7 +131,9 @@ class Screen:
         return self.ask("post", window["hwnd"], message, wparam, lparam)["ok"]
 
     def click(self, id):
-        main = until("the main window", lambda: self.find("main"))
+        # A lane's first program starts while the others boot their Wine
+        # too; where Wine is emulated that alone can take half a minute.
+        main = until("the main window", lambda: self.find("main"), timeout=STARTUP_WAIT)
         self.post(until(f"button {id}", lambda: self.child(main, id)), BM_CLICK)
 
     def expect_box(self, caption, text, icon, prefix=False, besides=(), timeout=20):

@@ -159,7 +159,8 @@ def close_main(s, prog):
 def main_window(s):
     with program("main") as prog:
         main = until("the main window with its controls",
-                     lambda: (w := s.find("main")) and len(s.children(w)) == 8 and w)
+                     lambda: (w := s.find("main")) and len(s.children(w)) == 8 and w,
+                     timeout=h.STARTUP_WAIT)
         expect("main window", ("Pelmora Downloader", 100, 100, 260, 105),
                (main["text"], main["x"], main["y"], main["w"], main["h"]))
         expect("what Explorer's Properties tell of the file", {
