@@ -19,6 +19,7 @@
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
 #include "fetch/progress_text.h"
+#include "fetch/text.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fetch/checksum.h"
+#include "fetch/text.h"
 
 namespace {
 
