@@ -28,7 +28,3 @@ struct ZipDirectory {
 ZipDirectory ReadZipDirectory(const std::string &archivePath);
 // CRC-32 as zip and zlib compute it; start with crc 0, feed blocks in order.
 uint32_t Crc32(uint32_t crc, const void *data, size_t size);
-
-// Windows only (fetch/zip_names.cpp): the member's path as an extractor on
-// Windows writes it, its OEM characters turned into ANSI ones.
-std::string MemberPathAsWritten(const ZipMember &m);
