@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "app/globals.h"
+#include "app/message_wait.h"
 #include "app/progress_window.h"
 #include "app/runtime.h"
 #include "app/worker.h"
@@ -332,14 +333,18 @@ std::string MissingFiles(const ExtractCheck &check, const std::string &folder)
 // folder. What went wrong, or "" when the files are there.
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder)
 {
-    const ExtractOutcome run = RunExtractor(paths, folder);
-    if (!run.started)
+    const ExtractorRun run = StartExtractor(paths, folder);
+    if (!run.process)
         return "The extractor could not be started.";
+    WaitWhileDispatching(run.process);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(run.process, &exitCode);
+    CloseHandle(run.process);
     ExtractCheck check = ExtractCheck();
     RunBesideWindows([&] { check = CheckExtracted(paths.downloadPath, folder); });
     std::string trouble = MissingFiles(check, folder);
-    if (run.exitCodeKnown && run.exitCode != 0)
-        trouble = "The extractor failed (exit code " + DecimalText(run.exitCode) + ")." +
+    if (run.exitCodeKnown && exitCode != 0)
+        trouble = "The extractor failed (exit code " + DecimalText(exitCode) + ")." +
                   (trouble.empty() ? "" : " " + trouble);
     return trouble;
 }

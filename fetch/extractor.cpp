@@ -1,10 +1,9 @@
-// Starts the interpreter with the extraction command and waits for it, so
-// that success is only reported for an extraction that really worked.
+// Starts the interpreter with the extraction command and hands back its
+// process: success is only reported for an extraction that really worked,
+// and how to wait without freezing the windows is the caller's business.
 #include "fetch/extractor.h"
 
 #include <shellapi.h>
-
-#include "fetch/message_wait.h"
 
 bool IsWinNT()
 {
@@ -14,7 +13,7 @@ bool IsWinNT()
     return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-ExtractOutcome RunExtractor(const FetchPaths &paths, const std::string &extractFolder)
+ExtractorRun StartExtractor(const FetchPaths &paths, const std::string &extractFolder)
 {
     const bool nt = IsWinNT();
     const std::string interpreter = nt ? paths.ntInterpreter : paths.dosInterpreter;
@@ -28,12 +27,6 @@ ExtractOutcome RunExtractor(const FetchPaths &paths, const std::string &extractF
     info.nShow = SW_SHOW;
     // command.com on the 95 family does not pass on the exit code of what it
     // ran, so there the interpreter finishing is all we can go by.
-    ExtractOutcome outcome = {false, nt, STILL_ACTIVE};
-    if (!ShellExecuteExA(&info) || !info.hProcess)
-        return outcome;
-    outcome.started = true;
-    WaitWhileDispatching(info.hProcess);
-    GetExitCodeProcess(info.hProcess, &outcome.exitCode);
-    CloseHandle(info.hProcess);
-    return outcome;
+    const ExtractorRun run = {ShellExecuteExA(&info) ? info.hProcess : NULL, nt};
+    return run;
 }

@@ -1,7 +1,7 @@
 // The request runs inside a button press, so while it waits for a worker
 // thread or a child process it runs the message loop itself: every window
 // keeps painting and answering.
-#include "fetch/message_wait.h"
+#include "app/message_wait.h"
 
 bool WaitWhileDispatching(HANDLE object, HWND dialog, DWORD timeoutMs)
 {
