@@ -3,25 +3,33 @@
 // keeps painting and answering.
 #include "app/message_wait.h"
 
+namespace {
+
+// What is left of timeoutMs since start: INFINITE for no limit, 0 once it is up.
+DWORD TimeLeft(DWORD start, DWORD timeoutMs)
+{
+    if (timeoutMs == INFINITE)
+        return INFINITE;
+    const DWORD waited = GetTickCount() - start;
+    return waited < timeoutMs ? timeoutMs - waited : 0;
+}
+
+}  // namespace
+
 bool WaitWhileDispatching(HANDLE object, HWND dialog, DWORD timeoutMs)
 {
-    bool quit = false, signalled = false;
+    bool quit = false;
     WPARAM quitCode = 0;
     const DWORD start = GetTickCount();
-    for (;;) {
-        DWORD timeout = INFINITE;
-        if (timeoutMs != INFINITE) {
-            const DWORD waited = GetTickCount() - start;
-            if (waited >= timeoutMs)
-                break;
-            timeout = timeoutMs - waited;
-        }
-        if (MsgWaitForMultipleObjects(1, &object, FALSE, timeout, QS_ALLINPUT) == WAIT_OBJECT_0) {
-            signalled = true;
-            break;
-        }
+    DWORD left = timeoutMs;
+    // The object is looked at after every message: posted messages that
+    // keep coming (clicks on a disabled button, say) must not hold back a
+    // finished extraction until they stop.
+    while (left && MsgWaitForMultipleObjects(1, &object, FALSE, left, QS_ALLINPUT) != WAIT_OBJECT_0) {
         MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        while ((left = TimeLeft(start, timeoutMs)) &&
+               WaitForSingleObject(object, 0) == WAIT_TIMEOUT &&
+               PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
             if (msg.message == WM_QUIT) {
                 quit = true;
                 quitCode = msg.wParam;
@@ -33,5 +41,5 @@ bool WaitWhileDispatching(HANDLE object, HWND dialog, DWORD timeoutMs)
     }
     if (quit)
         PostQuitMessage(static_cast<int>(quitCode));
-    return signalled;
+    return WaitForSingleObject(object, 0) == WAIT_OBJECT_0;
 }
