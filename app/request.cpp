@@ -9,6 +9,7 @@
 
 #include "app/globals.h"
 #include "app/message_wait.h"
+#include "app/pelmora.h"
 #include "app/progress_window.h"
 #include "app/runtime.h"
 #include "app/worker.h"
@@ -80,8 +81,7 @@ bool End(HWND progressWindow, Ending ending, const std::string &detail);
 
 void RequestPackage(HWND hwnd, const PackageEntry &package)
 {
-    if (g_hAboutWnd)
-        ShowWindow(g_hAboutWnd, SW_HIDE);
+    HideAbout();
     ShowWindow(hwnd, SW_HIDE);
 
     std::string refusal;
