@@ -9,9 +9,10 @@
 struct ZipMember {
     std::string name;    // as stored in the directory, with '\' turned into '/'
     std::string path;    // where it lands under the target folder: '\' separators,
-                         // "." parts dropped, no trailing separator; "" when the
-                         // name is unsafe (absolute, drive or stream, "..", a device
-                         // name, a character Windows does not allow)
+                         // "." and empty parts dropped, no trailing separator, "."
+                         // for the folder itself; "" when the name is unsafe
+                         // (absolute, drive or stream, "..", a device name, a
+                         // character Windows does not allow)
     bool isFolder;       // the name ends in '/'
     uint16_t flags, method;
     uint32_t crc, compressedSize, size, localOffset;  // as recorded
