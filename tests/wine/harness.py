@@ -87,7 +87,8 @@ class Screen:
                 and (text is None or w["text"] == text) and (visible is None or w["visible"] == visible)]
 
     def children(self, window):
-        return self.ask("children", window["hwnd"])
+        """A window that is gone, or was never there, has none."""
+        return self.ask("children", window["hwnd"]) if window else []
 
     def find(self, kind, visible=True):
         found = self.windows(*KINDS[kind], visible=visible)
@@ -105,8 +106,8 @@ class Screen:
         out = []
         for d in self.windows("#32770", visible=True):
             kids = self.children(d)
-            if any(k["class"] == "SysTreeView32" for k in kids):
-                continue
+            if not kids or any(k["class"] == "SysTreeView32" for k in kids):
+                continue  # gone meanwhile, or the picker
             out.append(dict(d, caption=d["text"], kids=kids,
                             text=next((k["text"] for k in kids if k["id"] == 0xFFFF), None),
                             buttons=[k["text"] for k in kids if k["class"] == "Button" and k["visible"]]))
@@ -145,7 +146,9 @@ class Screen:
         return box
 
     def press(self, dialog, id):
-        self.post(next(k for k in self.children(dialog) if k["id"] == id), BM_CLICK)
+        button = next((k for k in self.children(dialog) if k["id"] == id), None)
+        if button:  # else the dialog is gone already
+            self.post(button, BM_CLICK)
         until("the dialog to close", lambda: not [w for w in self.windows(visible=True)
                                                   if w["hwnd"] == dialog["hwnd"]])
 

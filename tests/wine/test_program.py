@@ -98,25 +98,27 @@ def expect_requests(mirror, *rows):
            [(q["method"], q["agent"]) for q in got])
 
 
-def expect_extracted(root, row, gone=()):
-    """Every file of the served archive is in the target, byte for byte,
-    but those gone."""
+def expect_extracted(root, row, gone=(), folder=TARGET):
+    """Every file of the served archive is in the folder on the Desktop,
+    byte for byte, but those gone."""
     with zipfile.ZipFile(root / row.path.lstrip("/")) as z:
         for info in (i for i in z.infolist() if not i.is_dir()):
-            target = h.DESKTOP / TARGET / info.filename
+            target = h.DESKTOP / folder.replace("\\", "/") / info.filename
             expect(f"extracted {info.filename}", None if info.filename in gone else z.read(info),
                    target.read_bytes() if target.is_file() else None)
 
 
 def expect_bar_full(s):
-    bar = s.children(s.find("progress"))[0]
+    bar = s.child(s.find("progress"), 0)
+    expect("a progress window with its bar", True, bar is not None)
     top = s.ask("send", bar["hwnd"], h.PBM_GETRANGE, 0, 0)["result"]
     expect("progress bar at the top of its range", top, s.ask("send", bar["hwnd"], h.PBM_GETPOS, 0, 0)["result"])
 
 
 def progress_status(s):
-    window = s.find("progress")
-    return s.child(window, STATUS_ID)["text"] if window else ""
+    """The status line, or "" once the window is gone."""
+    status = s.child(s.find("progress"), STATUS_ID)
+    return status["text"] if status else ""
 
 
 def close_main(s, prog):
