@@ -351,6 +351,10 @@ std::string MissingFiles(const ExtractCheck &check, const std::string &folder)
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder)
 {
     const ExtractorRun run = StartExtractor(paths, folder);
+    if (run.folderTooLong)
+        return "The name of the folder " + folder + " is too long for the command interpreter "
+               "of Windows 95, 98 and Me, even in its short 8.3 form: the files would land in "
+               "another folder. Please choose a folder with a shorter name.";
     if (!run.process)
         return "The extractor could not be started.";
     WaitWhileDispatching(run.process);

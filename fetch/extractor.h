@@ -10,6 +10,7 @@ struct ExtractorRun {
     HANDLE process;      // the interpreter, for the caller to wait for and close; NULL
                          // when it could not be started
     bool exitCodeKnown;  // not on the 95 family (see StartExtractor)
+    bool folderTooLong;  // for the 95 family's interpreter even in 8.3 form: nothing ran
 };
 
 bool IsWinNT();

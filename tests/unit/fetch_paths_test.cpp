@@ -19,3 +19,10 @@ TEST(FetchPathsTest, ExtractCommandQuotesAllButADriveRoot)
         EXPECT_EQ(BuildExtractCommand(paths, c.folder), start + c.tail);
     }
 }
+
+// DOS keeps 126 characters of a command tail, the space before it included.
+TEST(FetchPathsTest, DosCommandTailHolds125CharactersOfParameters)
+{
+    EXPECT_TRUE(FitsDosCommandTail(std::string(125, 'x')));
+    EXPECT_FALSE(FitsDosCommandTail(std::string(126, 'x')));
+}

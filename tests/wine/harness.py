@@ -156,12 +156,15 @@ class Screen:
         until("no message box", lambda: not self.boxes())
 
     def pick(self, name):
-        """In the folder picker: Cancel (None), or a Desktop item by name, then OK."""
+        """In the folder picker: Cancel (None), or a Desktop item by name
+        ("a\\b" for b inside a), then OK."""
         dialog, tree = until("the folder picker", self.picker)
         if name is not None:
-            item = until(f"{name!r} in the folder tree",
-                         lambda: [i for i in self.ask("tree", tree["hwnd"]) if i["text"] == name])
-            until(f"{name!r} selected", lambda: self.ask("select", tree["hwnd"], item[0]["item"])["ok"])
+            item = 0  # the tree's root, the Desktop
+            for part in name.split("\\"):
+                item = until(f"{part!r} in the folder tree", lambda: [
+                    i for i in self.ask("tree", tree["hwnd"], item) if i["text"] == part])[0]["item"]
+            until(f"{name!r} selected", lambda: self.ask("select", tree["hwnd"], item)["ok"])
         self.press(dialog, 1 if name is not None else 2)
 
     def picker(self):
