@@ -20,8 +20,7 @@ TEST(FetchPathsTest, ExtractCommandQuotesAllButADriveRoot)
     }
 }
 
-// DOS keeps 126 characters of a command tail, the space before it included.
-TEST(FetchPathsTest, DosCommandTailHolds125CharactersOfParameters)
+TEST(FetchPathsTest, DosCommandTailKeeps126CharactersWithItsLeadingSpace)
 {
     EXPECT_TRUE(FitsDosCommandTail(std::string(125, 'x')));
     EXPECT_FALSE(FitsDosCommandTail(std::string(126, 'x')));

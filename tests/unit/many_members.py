@@ -1,6 +1,5 @@
-"""Writes an archive of exactly 65,535 empty members with Python's zipfile,
-which keeps to the plain end record (a count of 0xFFFF, no zip64) up to that
-count. Made at build time: it is 5 MB."""
+"""Writes 65,535 empty members with Python's zipfile, which keeps to the plain
+end record (a count of 0xFFFF, no zip64) up to that count. 5 MB: not kept."""
 import os
 import sys
 import zipfile

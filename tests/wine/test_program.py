@@ -713,12 +713,10 @@ DEEP = "\\".join(["Programs I downloaded", "Archivers and tools", "For the Windo
                   "Kept for later use", "Sorted by their makers", "The newest versions"])
 
 # Each row: the family the program is told it runs on (the 95 family runs
-# command.com, which hands back no exit code), the folder chosen on the
-# Desktop, how the archive and the extractor behave, the box the request
-# ends with, the members that must be missing from the folder (None: no
-# extractor ran and nothing was extracted) and the extractor's command line
-# (a pattern). Every other member must be in the folder, and no file
-# anywhere else.
+# command.com, which hands back no exit code), the folder on the Desktop, how
+# the archive and the extractor behave, the box, the members missing from the
+# folder (None: no extractor ran, no file anywhere) and a pattern of the
+# extractor's command. Every other member must be there, and nothing elsewhere.
 EXTRACTIONS = {
     "Windows 98, the longest folder whose command command.com takes whole": dict(
         win98=True, folder=FITS, box=success(FITS), command=re.escape(COMMAND % desktop_win(FITS))),
