@@ -24,17 +24,9 @@ const char kAboutText[] =
 
 LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
-    switch (message) {
-    case WM_CREATE:
+    if (message == WM_CREATE)
         return 0;
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefProgramWindowProc(hwnd, message, wParam, lParam);
 }
 
 void CreateAboutWindow()

@@ -11,3 +11,4 @@ LRESULT PaintStaticOnFace(WPARAM deviceContext);
 HWND CreateChild(HWND parent, const char *className, const char *text, DWORD style,
                  const ControlPlace &place, int id);
 void SetGuiFont(HWND control);
+LRESULT DefProgramWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
