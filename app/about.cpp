@@ -3,8 +3,13 @@
 
 #include "app/globals.h"
 #include "app/pelmora.h"
+#include "app/window_helpers.h"
 
 namespace {
+
+// Created on the first press of "?"; whether the last toggle showed it.
+HWND g_hAboutWnd = NULL;
+bool g_aboutVisible = false;
 
 const char kAboutText[] =
     "This is a basic program to download and extract necesary applications for users who dont "
@@ -16,6 +21,13 @@ const char kAboutText[] =
     "path.\r\n\r\n"
     "Made by: the Pelmora Downloader developers\r\n"
     "Site: http://www.pelmora.example/";
+
+LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_CREATE)
+        return 0;
+    return DefProgramWindowProc(hwnd, message, wParam, lParam);
+}
 
 void CreateAboutWindow()
 {
@@ -43,17 +55,8 @@ void ToggleAbout()
     ShowWindow(g_hAboutWnd, g_aboutVisible ? SW_SHOW : SW_HIDE);
 }
 
-LRESULT CALLBACK AboutWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+void HideAbout()
 {
-    switch (message) {
-    case WM_CREATE:
-        return 0;
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
-    }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (g_hAboutWnd)
+        ShowWindow(g_hAboutWnd, SW_HIDE);
 }

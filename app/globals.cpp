@@ -4,7 +4,5 @@
 HINSTANCE g_hInstance = NULL;
 HWND g_hMainWnd = NULL;
 HBRUSH g_hFaceBrush = NULL;
-HWND g_hAboutWnd = NULL;
-bool g_aboutVisible = false;
 std::string g_extractPath;
 bool g_pathSelected = false;

@@ -10,7 +10,5 @@ const COLORREF kFaceColour = RGB(212, 208, 200);  // 0xC8D0D4
 extern HINSTANCE g_hInstance;
 extern HWND g_hMainWnd;
 extern HBRUSH g_hFaceBrush;   // one brush for the whole run
-extern HWND g_hAboutWnd;
-extern bool g_aboutVisible;
 extern std::string g_extractPath;
 extern bool g_pathSelected;

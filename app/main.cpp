@@ -5,6 +5,7 @@
 #include "app/globals.h"
 #include "app/pelmora.h"
 #include "app/progress_window.h"
+#include "app/window_helpers.h"
 #include "fetch/catalogue.h"
 
 namespace {
@@ -43,39 +44,6 @@ void CreateMainWindow(HINSTANCE instance)
 
 }  // namespace
 
-// The main window and the progress windows: the face colour behind
-// everything, no icon, no cursor.
-void RegisterFaceClass(HINSTANCE instance, const char *name, WNDPROC procedure)
-{
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = procedure;
-    wc.hInstance = instance;
-    wc.hbrBackground = g_hFaceBrush;
-    wc.lpszClassName = name;
-    RegisterClassA(&wc);
-}
-
-// Static controls on a face-coloured window: the same colour behind their text.
-LRESULT PaintStaticOnFace(WPARAM deviceContext)
-{
-    SetBkColor(reinterpret_cast<HDC>(deviceContext), kFaceColour);
-    return reinterpret_cast<LRESULT>(g_hFaceBrush);
-}
-
-HWND CreateChild(HWND parent, const char *className, const char *text, DWORD style,
-                 const ControlPlace &place, int id)
-{
-    return CreateWindowExA(0, className, text, style, place.x, place.y, place.width, place.height,
-                           parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), g_hInstance,
-                           NULL);
-}
-
-void SetGuiFont(HWND control)
-{
-    SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                 TRUE);
-}
-
 LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
@@ -84,14 +52,8 @@ LRESULT CALLBACK MainWndProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lPar
         return 0;
     case WM_CTLCOLORSTATIC:
         return PaintStaticOnFace(wParam);
-    case WM_CLOSE:
-        DestroyWindow(hwnd);
-        return 0;
-    case WM_DESTROY:
-        PostQuitMessage(0);
-        return 0;
     }
-    return DefWindowProcA(hwnd, message, wParam, lParam);
+    return DefProgramWindowProc(hwnd, message, wParam, lParam);
 }
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)

@@ -7,7 +7,7 @@
 #include <commctrl.h>
 
 #include "app/globals.h"
-#include "app/pelmora.h"
+#include "app/window_helpers.h"
 #include "fetch/download.h"
 #include "fetch/progress_text.h"
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 
 #include "app/globals.h"
+#include "app/message_wait.h"
+#include "app/pelmora.h"
 #include "app/progress_window.h"
 #include "app/runtime.h"
 #include "app/worker.h"
@@ -19,6 +21,7 @@
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
 #include "fetch/progress_text.h"
+#include "fetch/text.h"
 
 namespace {
 
@@ -36,7 +39,11 @@ enum Ending {
     kOutputFailed,
     kChecksumFailed,
     kExtractFailed,
+    kTransferFailed,  // shown as kChecksumFailed, with the reason after it
 };
+
+// Which file a fetch is for: the extractor has nothing to extract.
+enum FetchOf { kExtractorFetch, kPackageFetch };
 
 // What the user is told of each ending: the text (followed by the ending's
 // details; NULL for no box), caption, icon, and whether the program ends
@@ -67,10 +74,17 @@ const EndingBox kEndingBoxes[] = {
     {"", "Error", MB_ICONERROR, false},  // kExtractFailed: the details say it all
 };
 static_assert(sizeof kEndingBoxes / sizeof kEndingBoxes[0] == kExtractFailed + 1,
-              "one box for each ending, in the order of the endings");
+              "one box for each ending but the last, in the order of the endings");
 
-bool AskForExtractFolder(HWND owner, std::string *refusal);
-bool DownloadAndExtract(const std::string &url, const std::string &fileName,
+// A transfer that failed was always told as a failed checksum, the reason
+// after it; it keeps that box.
+const EndingBox &BoxOf(Ending ending)
+{
+    return kEndingBoxes[ending == kTransferFailed ? kChecksumFailed : ending];
+}
+
+std::string AskForExtractFolder(HWND owner, std::string *refusal);
+bool DownloadAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
                         const std::string &extractFolder);
 bool End(HWND progressWindow, Ending ending, const std::string &detail);
 
@@ -78,16 +92,16 @@ bool End(HWND progressWindow, Ending ending, const std::string &detail);
 
 void RequestPackage(HWND hwnd, const PackageEntry &package)
 {
-    if (g_hAboutWnd)
-        ShowWindow(g_hAboutWnd, SW_HIDE);
+    HideAbout();
     ShowWindow(hwnd, SW_HIDE);
 
     std::string refusal;
-    if (!AskForExtractFolder(hwnd, &refusal)) {
+    const std::string folder = AskForExtractFolder(hwnd, &refusal);
+    if (!refusal.empty()) {
         End(NULL, kFolderRefused, refusal);
         return;
     }
-    if (!g_pathSelected) {
+    if (folder.empty()) {
         End(NULL, kNoFolder, "");
         return;
     }
@@ -98,9 +112,10 @@ void RequestPackage(HWND hwnd, const PackageEntry &package)
                 "Start Task", MB_ICONINFORMATION);
     // The extractor comes first, downloaded or a verified copy at hand; a
     // package is never fetched when that did not work out.
-    if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, std::string()))
+    if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, kExtractorFetch,
+                            std::string()))
         return;
-    DownloadAndExtract(package.url, package.fileName, g_extractPath);
+    DownloadAndExtract(package.url, package.fileName, kPackageFetch, folder);
 }
 
 namespace {
@@ -114,34 +129,36 @@ void LogLine(const std::string &text)
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), line.size(), &written, NULL);
 }
 
-// Asks for the extract folder. A cancelled picker, or a choice that has no
-// file-system path, keeps the folder of an earlier request; so does a folder
-// that is refused, for which this says why and returns false.
-bool AskForExtractFolder(HWND owner, std::string *refusal)
+// Asks for the extract folder: the one chosen, or "" when none ever was. A
+// cancelled picker, or a choice that has no file-system path, gives the
+// folder of an earlier request, which the globals remember. A folder that is
+// refused gives "" and says why.
+std::string AskForExtractFolder(HWND owner, std::string *refusal)
 {
+    const std::string earlier = g_pathSelected ? g_extractPath : std::string();
     BROWSEINFOA info = {};
     info.hwndOwner = owner;
     info.ulFlags = BIF_RETURNONLYFSDIRS;
     LPITEMIDLIST folder = SHBrowseForFolderA(&info);
     if (!folder)
-        return true;
+        return earlier;
     char buffer[MAX_PATH] = "";
     const bool converted = SHGetPathFromIDListA(folder, buffer) && buffer[0];
     CoTaskMemFree(folder);
     if (!converted)
-        return true;
+        return earlier;
     const std::string path = buffer;
     // The interpreter would expand %NAME% in the command line and extract
     // somewhere else.
     if (path.find('%') != std::string::npos) {
         *refusal = path + " has a % in its name, which the command interpreter would change, so "
                    "the files would land in another folder. Please choose another folder.";
-        return false;
+        return "";
     }
     g_extractPath = path;
     g_pathSelected = true;
-    LogLine("Extract path selected: " + g_extractPath);
-    return true;
+    LogLine("Extract path selected: " + path);
+    return path;
 }
 
 // The Windows folder from the environment, or "" when WINDIR is not set.
@@ -152,13 +169,13 @@ std::string WindowsFolder()
     return length > 0 && length < sizeof folder ? folder : "";
 }
 
-Ending FetchAndExtract(const std::string &url, const std::string &fileName,
+Ending FetchAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
                        const FetchPaths &paths, const std::string &extractFolder,
                        HWND progressWindow, std::string *detail);
 
-// Fetches one catalogue file into the temp folder, verifies it and, given a
-// folder, extracts it there. True when the request may go on.
-bool DownloadAndExtract(const std::string &url, const std::string &fileName,
+// Fetches one catalogue file into the temp folder, verifies it and, for a
+// package, extracts it into the folder. True when the request may go on.
+bool DownloadAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
                         const std::string &extractFolder)
 {
     const std::string windowsFolder = WindowsFolder();
@@ -168,7 +185,7 @@ bool DownloadAndExtract(const std::string &url, const std::string &fileName,
     HWND progressWindow = CreateProgressWindow();
     std::string detail;
     const Ending ending =
-        FetchAndExtract(url, fileName, paths, extractFolder, progressWindow, &detail);
+        FetchAndExtract(url, fileName, what, paths, extractFolder, progressWindow, &detail);
     return End(progressWindow, ending, detail);
 }
 
@@ -209,7 +226,7 @@ std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder
 
 // The window tells what happens at each step, since after the transfer
 // nothing can be cancelled any more.
-Ending FetchAndExtract(const std::string &url, const std::string &fileName,
+Ending FetchAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
                        const FetchPaths &paths, const std::string &extractFolder,
                        HWND progressWindow, std::string *detail)
 {
@@ -231,8 +248,10 @@ Ending FetchAndExtract(const std::string &url, const std::string &fileName,
         }
         size = outcome.received;
     }
+    if (what == kExtractorFetch)
+        return kGoOn;
     if (extractFolder.empty())
-        return fileName == kExtractorEntry.fileName ? kGoOn : kNotExtracted;
+        return kNotExtracted;
 
     ShowStatus(progressWindow, "Extracting " + fileName + " into " + extractFolder + "...");
     *detail = ExtractionTrouble(paths, extractFolder);
@@ -309,7 +328,7 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
         return kOutputFailed;
     default:
         *detail = "\r\n\r\n" + TransferTrouble(outcome, path);
-        return kChecksumFailed;
+        return kTransferFailed;
     }
 }
 
@@ -370,14 +389,22 @@ std::string MissingFiles(const ExtractCheck &check, const std::string &folder)
 // folder. What went wrong, or "" when the files are there.
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder)
 {
-    const ExtractOutcome run = RunExtractor(paths, folder);
-    if (!run.started)
+    const ExtractorRun run = StartExtractor(paths, folder);
+    if (run.folderTooLong)
+        return "The name of the folder " + folder + " is too long for the command interpreter "
+               "of Windows 95, 98 and Me, even in its short 8.3 form: the files would land in "
+               "another folder. Please choose a folder with a shorter name.";
+    if (!run.process)
         return "The extractor could not be started.";
+    WaitWhileDispatching(run.process);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(run.process, &exitCode);
+    CloseHandle(run.process);
     ExtractCheck check = ExtractCheck();
     RunBesideWindows([&] { check = CheckExtracted(paths.downloadPath, folder); });
     std::string trouble = MissingFiles(check, folder);
-    if (run.exitCodeKnown && run.exitCode != 0)
-        trouble = "The extractor failed (exit code " + DecimalText(run.exitCode) + ")." +
+    if (run.exitCodeKnown && exitCode != 0)
+        trouble = "The extractor failed (exit code " + DecimalText(exitCode) + ")." +
                   (trouble.empty() ? "" : " " + trouble);
     return trouble;
 }
@@ -388,7 +415,7 @@ std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder
 // the main window comes back. True when the request goes on.
 bool End(HWND progressWindow, Ending ending, const std::string &detail)
 {
-    const EndingBox &box = kEndingBoxes[ending];
+    const EndingBox &box = BoxOf(ending);
     if (box.endsProgram) {
         MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
         ExitProgram(1);

@@ -3,7 +3,7 @@
 #include "app/worker.h"
 
 #include "app/progress_window.h"
-#include "fetch/message_wait.h"
+#include "app/message_wait.h"
 
 namespace {
 

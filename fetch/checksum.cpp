@@ -7,6 +7,8 @@
 
 #include <memory>
 
+#include "fetch/text.h"
+
 namespace {
 
 const size_t kBlockSize = 64 * 1024;
@@ -36,17 +38,6 @@ uint32_t SumBytes(const unsigned char *bytes, size_t count)
 }
 
 }  // namespace
-
-std::string DecimalText(uint32_t value)
-{
-    char digits[11];
-    char *first = digits + sizeof digits;
-    do {
-        *--first = static_cast<char>('0' + value % 10);
-        value /= 10;
-    } while (value);
-    return std::string(first, digits + sizeof digits);
-}
 
 std::string ComputeChecksum(const std::string &path)
 {

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "fetch/zip_directory.h"
+#include "fetch/zip_names.h"
 
 namespace {
 

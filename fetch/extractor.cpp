@@ -1,10 +1,11 @@
-// Starts the interpreter with the extraction command and waits for it, so
-// that success is only reported for an extraction that really worked.
+// Starts the interpreter with the extraction command and hands back its
+// process: success is only reported for an extraction that really worked,
+// and how to wait without freezing the windows is the caller's business.
 #include "fetch/extractor.h"
 
 #include <shellapi.h>
 
-#include "fetch/message_wait.h"
+#include <algorithm>
 
 bool IsWinNT()
 {
@@ -14,11 +15,45 @@ bool IsWinNT()
     return version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-ExtractOutcome RunExtractor(const FetchPaths &paths, const std::string &extractFolder)
+namespace {
+
+// The 8.3 form of a path that exists, or the path itself.
+std::string ShortPath(std::string path)
+{
+    std::replace(path.begin(), path.end(), '/', '\\');
+    char shortPath[MAX_PATH];
+    const DWORD length = GetShortPathNameA(path.c_str(), shortPath, sizeof shortPath);
+    return length > 0 && length < sizeof shortPath ? shortPath : path;
+}
+
+// The exact command whenever it fits. Where the 95 family's interpreter
+// would cut it, the extractor, the archive and the folder go as 8.3 names;
+// "" when even those do not fit, since a cut command extracts into a folder
+// the user never chose.
+std::string ExtractParameters(bool nt, const FetchPaths &paths, const std::string &folder)
+{
+    const std::string exact = InterpreterParameters(BuildExtractCommand(paths, folder));
+    if (nt || FitsDosCommandTail(exact))
+        return exact;
+    FetchPaths shortPaths = paths;
+    shortPaths.tempFolder = ShortPath(paths.tempFolder);
+    shortPaths.downloadPath = ShortPath(paths.downloadPath);
+    const std::string shortened =
+        InterpreterParameters(BuildExtractCommand(shortPaths, ShortPath(folder)));
+    return FitsDosCommandTail(shortened) ? shortened : "";
+}
+
+}  // namespace
+
+ExtractorRun StartExtractor(const FetchPaths &paths, const std::string &extractFolder)
 {
     const bool nt = IsWinNT();
     const std::string interpreter = nt ? paths.ntInterpreter : paths.dosInterpreter;
-    const std::string parameters = InterpreterParameters(BuildExtractCommand(paths, extractFolder));
+    const std::string parameters = ExtractParameters(nt, paths, extractFolder);
+    if (parameters.empty()) {
+        const ExtractorRun tooLong = {NULL, nt, true};
+        return tooLong;
+    }
     SHELLEXECUTEINFOA info = {};
     info.cbSize = sizeof info;
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
@@ -28,12 +63,6 @@ ExtractOutcome RunExtractor(const FetchPaths &paths, const std::string &extractF
     info.nShow = SW_SHOW;
     // command.com on the 95 family does not pass on the exit code of what it
     // ran, so there the interpreter finishing is all we can go by.
-    ExtractOutcome outcome = {false, nt, STILL_ACTIVE};
-    if (!ShellExecuteExA(&info) || !info.hProcess)
-        return outcome;
-    outcome.started = true;
-    WaitWhileDispatching(info.hProcess);
-    GetExitCodeProcess(info.hProcess, &outcome.exitCode);
-    CloseHandle(info.hProcess);
-    return outcome;
+    const ExtractorRun run = {ShellExecuteExA(&info) ? info.hProcess : NULL, nt, false};
+    return run;
 }

@@ -1,4 +1,4 @@
-// Running the extractor through the command interpreter, and waiting for it.
+// Starting the extractor through the command interpreter.
 #pragma once
 #include <windows.h>
 
@@ -6,13 +6,13 @@
 
 #include "fetch/fetch_paths.h"
 
-struct ExtractOutcome {
-    bool started;
-    bool exitCodeKnown;  // not on the 95 family (see RunExtractor)
-    DWORD exitCode;
+struct ExtractorRun {
+    HANDLE process;      // the interpreter, for the caller to wait for and close; NULL
+                         // when it could not be started
+    bool exitCodeKnown;  // not on the 95 family (see StartExtractor)
+    bool folderTooLong;  // for the 95 family's interpreter even in 8.3 form: nothing ran
 };
 
 bool IsWinNT();
-// Unpacks the download of paths into extractFolder, dispatching messages
-// while the interpreter runs.
-ExtractOutcome RunExtractor(const FetchPaths &paths, const std::string &extractFolder);
+// Starts unpacking the download of paths into extractFolder.
+ExtractorRun StartExtractor(const FetchPaths &paths, const std::string &extractFolder);

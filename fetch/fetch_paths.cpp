@@ -33,3 +33,13 @@ std::string InterpreterParameters(const std::string &command)
 {
     return "/c " + command;
 }
+
+// DOS keeps at most 126 characters of a program's command tail (its PSP
+// holds them and a CR), and command.com on the 95 family is a DOS program:
+// there a longer command is cut, and the extractor gets another folder.
+bool FitsDosCommandTail(const std::string &parameters)
+{
+    const size_t kDosCommandTail = 126;
+    // The tail is all after the program's name, the space before it included.
+    return 1 + parameters.size() <= kDosCommandTail;
+}

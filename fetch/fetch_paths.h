@@ -12,3 +12,5 @@ struct FetchPaths {
 FetchPaths BuildFetchPaths(const std::string &windowsFolder, const std::string &fileName);
 std::string BuildExtractCommand(const FetchPaths &paths, const std::string &extractFolder);
 std::string InterpreterParameters(const std::string &command);
+// Whether the interpreter's parameters reach a DOS program whole.
+bool FitsDosCommandTail(const std::string &parameters);

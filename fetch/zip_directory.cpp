@@ -9,10 +9,14 @@
 
 #include <algorithm>
 
+#include "fetch/text.h"
+
 namespace {
 
 const uint32_t kCentralSig = 0x02014b50;
 const uint32_t kEndSig = 0x06054b50;
+const uint32_t kZip64LocatorSig = 0x07064b50;
+const uint32_t kZip64LocatorSize = 20;
 const uint32_t kCentralHeaderSize = 46;
 const uint32_t kEndRecordSize = 22;
 const uint32_t kMaxCommentSize = 0xFFFF;
@@ -34,7 +38,7 @@ uint32_t Le32(const unsigned char *p)
     return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
-bool Refuse(std::string *why, const char *reason)
+bool Refuse(std::string *why, const std::string &reason)
 {
     *why = reason;
     return false;
@@ -123,7 +127,12 @@ bool FindEndRecord(ArchiveFile &file, EndRecord *end, std::string *why)
     end->directoryOffset = Le32(p + 16);
     if (end->disk != 0 || end->directoryDisk != 0 || end->entriesHere != end->entries)
         return Refuse(why, "multi-volume archives are not supported");
-    if (end->entries == 0xFFFF || end->directorySize == kZip64Marker ||
+    // A count of 65,535 is a real one unless a zip64 locator stands in
+    // front of the record; the directory itself says how many there are.
+    const bool hasZip64Locator = end->position >= kZip64LocatorSize &&
+                                 file.HasSignatureAt(end->position - kZip64LocatorSize,
+                                                     kZip64LocatorSig);
+    if (hasZip64Locator || end->directorySize == kZip64Marker ||
         end->directoryOffset == kZip64Marker)
         return Refuse(why, "zip64 archives are not supported");
     if (end->directorySize > end->position)
@@ -183,8 +192,9 @@ bool IsAllowedPart(const std::string &part)
     return part.find_first_not_of(". ") != std::string::npos && !IsDeviceName(part);
 }
 
-// Where a member lands under the target folder, or "" when its name could
-// put it anywhere else (or nowhere). NAME has only '/' separators by now.
+// Where a member lands under the target folder ("." for the folder itself,
+// as "./" names it), or "" when its name could put it anywhere else (or
+// nowhere). NAME has only '/' separators by now.
 std::string PathUnderFolder(const std::string &name)
 {
     if (name.empty() || name[0] == '/' || name.find('\0') != std::string::npos)
@@ -202,6 +212,9 @@ std::string PathUnderFolder(const std::string &name)
             path += '\\';
         path += part;
     }
+    // Only a folder entry can be the folder itself; a file there has no name.
+    if (path.empty() && name[name.size() - 1] == '/')
+        return ".";
     return path;
 }
 
@@ -211,10 +224,12 @@ bool ReadMembers(ArchiveFile &file, const EndRecord &end, ZipDirectory *dir)
     std::vector<unsigned char> directory(size + 1);
     if (size && !file.ReadAt(dir->directoryStart, &directory[0], size))
         return Refuse(&dir->why, "cannot read central directory");
+    // Entries are read until the directory's size is used up: its count is
+    // only 16 bits, wraps past 65,535 and may be wrong.
     uint32_t pos = 0;
-    for (unsigned n = 0; n < end.entries; ++n) {
+    while (pos < size) {
         if (size - pos < kCentralHeaderSize)
-            return Refuse(&dir->why, "central directory has fewer entries than recorded");
+            return Refuse(&dir->why, "central directory ends inside an entry");
         const unsigned char *h = &directory[pos];
         if (Le32(h) != kCentralSig)
             return Refuse(&dir->why, "bad central directory entry signature");
@@ -240,6 +255,10 @@ bool ReadMembers(ArchiveFile &file, const EndRecord &end, ZipDirectory *dir)
         dir->members.push_back(m);
         pos += kCentralHeaderSize + nameLength + extraLength + commentLength;
     }
+    if (dir->members.size() != end.entries)
+        return Refuse(&dir->why, "central directory holds " + DecimalText(dir->members.size()) +
+                                     " entries, but its end record counts " +
+                                     DecimalText(end.entries));
     return true;
 }
 

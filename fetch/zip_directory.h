@@ -9,9 +9,10 @@
 struct ZipMember {
     std::string name;    // as stored in the directory, with '\' turned into '/'
     std::string path;    // where it lands under the target folder: '\' separators,
-                         // "." parts dropped, no trailing separator; "" when the
-                         // name is unsafe (absolute, drive or stream, "..", a device
-                         // name, a character Windows does not allow)
+                         // "." and empty parts dropped, no trailing separator, "."
+                         // for the folder itself; "" when the name is unsafe
+                         // (absolute, drive or stream, "..", a device name, a
+                         // character Windows does not allow)
     bool isFolder;       // the name ends in '/'
     uint16_t flags, method;
     uint32_t crc, compressedSize, size, localOffset;  // as recorded
@@ -28,7 +29,3 @@ struct ZipDirectory {
 ZipDirectory ReadZipDirectory(const std::string &archivePath);
 // CRC-32 as zip and zlib compute it; start with crc 0, feed blocks in order.
 uint32_t Crc32(uint32_t crc, const void *data, size_t size);
-
-// Windows only (fetch/zip_names.cpp): the member's path as an extractor on
-// Windows writes it, its OEM characters turned into ANSI ones.
-std::string MemberPathAsWritten(const ZipMember &m);

@@ -3,12 +3,12 @@
 // while the file calls of the program and of the extractor take ANSI text
 // (1252): "Läs mig.txt" has a different byte for "ä" in each. Both run on
 // Windows 95, so this sticks to the two conversions kernel32 has there.
+#include "fetch/zip_names.h"
+
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
-
-#include "fetch/zip_directory.h"
 
 namespace {
 

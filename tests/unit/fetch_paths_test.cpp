@@ -19,3 +19,9 @@ TEST(FetchPathsTest, ExtractCommandQuotesAllButADriveRoot)
         EXPECT_EQ(BuildExtractCommand(paths, c.folder), start + c.tail);
     }
 }
+
+TEST(FetchPathsTest, DosCommandTailKeeps126CharactersWithItsLeadingSpace)
+{
+    EXPECT_TRUE(FitsDosCommandTail(std::string(125, 'x')));
+    EXPECT_FALSE(FitsDosCommandTail(std::string(126, 'x')));
+}

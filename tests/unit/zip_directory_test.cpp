@@ -14,6 +14,8 @@
 // names.zip, Python's zipfile: writestr(name, b"x") for each name in NamesTest.
 // comment.zip and comment-sig.zip, Python's zipfile: writestr("a.txt", b"a") and
 //   the comments b"a comment at the end" and b"quoted: PK\5\6" + 18 zero bytes + b" and more".
+// dot.zip, bsdtar 3.6: bsdtar -C dir -cf dot.zip --format zip . (dir holds a.txt, sub/b.txt).
+// zip64.zip, Info-ZIP zip 3.0 from standard input: printf 'streamed\n' | zip zip64.zip -
 
 namespace {
 
@@ -130,6 +132,24 @@ TEST(ZipDirectoryTest, UnsafeNamesGetNoPath)
     }
 }
 
+TEST(ZipDirectoryTest, DotSlashIsTheFolderItself)
+{
+    const ZipDirectory dir = ReadZipDirectory(Zip("dot.zip"));
+    std::vector<std::string> paths;
+    for (const ZipMember &m : dir.members)
+        paths.push_back(m.path);
+    EXPECT_EQ(paths, (std::vector<std::string>{".", "sub", "a.txt", "sub\\b.txt"})) << dir.why;
+}
+
+// Python writes a count of 0xFFFF without zip64 for exactly that many members.
+TEST(ZipDirectoryTest, FullCountWithoutZip64IsReadAsItIs)
+{
+    const ZipDirectory dir = ReadZipDirectory(PELMORA_FULL_COUNT_ZIP);
+    ASSERT_TRUE(dir.ok) << dir.why;
+    ASSERT_EQ(dir.members.size(), 65535u);
+    EXPECT_EQ(dir.members.back().name, "m65534");
+}
+
 TEST(ZipDirectoryTest, CommentAtTheEndEvenWithTheEndSignatureInIt)
 {
     for (const char *name : {"comment.zip", "comment-sig.zip"}) {
@@ -157,11 +177,13 @@ TEST(ZipDirectoryTest, DamagedOrForeignFilesAreRefusedWithAReason)
         {"5 bytes", good.substr(0, 5), "too short"},
         {"second entry's signature", Patched(good, second, 0), "bad central directory entry"},
         {"name length", Patched(good, first + 28, 0xFFFF), "entry is truncated"},
-        {"entry count", Patched(good, end + 8, 0x00060006), "fewer entries than recorded"},
+        // Not 4 members checked: the directory says how many there are.
+        {"entry count", Patched(good, end + 8, 0x00040004),
+         "holds 5 entries, but its end record counts 4"},
         {"directory offset", Patched(good, end + 16, 0x7FFF), "not found at its recorded offset"},
         {"directory size", Patched(good, end + 12, 0x7FFF), "size is out of range"},
         {"second volume", Patched(good, end + 4, 1), "multi-volume"},
-        {"zip64 entry count", Patched(good, end + 8, 0xFFFFFFFF), "zip64"},
+        {"zip64", Bytes(Zip("zip64.zip")), "zip64"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.what);

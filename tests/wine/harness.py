@@ -89,7 +89,8 @@ class Screen:
                 and (text is None or w["text"] == text) and (visible is None or w["visible"] == visible)]
 
     def children(self, window):
-        return self.ask("children", window["hwnd"])
+        """A window that is gone, or was never there, has none."""
+        return self.ask("children", window["hwnd"]) if window else []
 
     def find(self, kind, visible=True):
         found = self.windows(*KINDS[kind], visible=visible)
@@ -107,8 +108,8 @@ class Screen:
         out = []
         for d in self.windows("#32770", visible=True):
             kids = self.children(d)
-            if any(k["class"] == "SysTreeView32" for k in kids):
-                continue
+            if not kids or any(k["class"] == "SysTreeView32" for k in kids):
+                continue  # gone meanwhile, or the picker
             out.append(dict(d, caption=d["text"], kids=kids,
                             text=next((k["text"] for k in kids if k["id"] == 0xFFFF), None),
                             buttons=[k["text"] for k in kids if k["class"] == "Button" and k["visible"]]))
@@ -149,7 +150,9 @@ class Screen:
         return box
 
     def press(self, dialog, id):
-        self.post(next(k for k in self.children(dialog) if k["id"] == id), BM_CLICK)
+        button = next((k for k in self.children(dialog) if k["id"] == id), None)
+        if button:  # else the dialog is gone already
+            self.post(button, BM_CLICK)
         until("the dialog to close", lambda: not [w for w in self.windows(visible=True)
                                                   if w["hwnd"] == dialog["hwnd"]])
 
@@ -157,12 +160,15 @@ class Screen:
         until("no message box", lambda: not self.boxes())
 
     def pick(self, name):
-        """In the folder picker: Cancel (None), or a Desktop item by name, then OK."""
+        """In the folder picker: Cancel (None), or a Desktop item by name
+        ("a\\b" for b inside a), then OK."""
         dialog, tree = until("the folder picker", self.picker)
         if name is not None:
-            item = until(f"{name!r} in the folder tree",
-                         lambda: [i for i in self.ask("tree", tree["hwnd"]) if i["text"] == name])
-            until(f"{name!r} selected", lambda: self.ask("select", tree["hwnd"], item[0]["item"])["ok"])
+            item = 0  # the tree's root, the Desktop
+            for part in name.split("\\"):
+                item = until(f"{part!r} in the folder tree", lambda: [
+                    i for i in self.ask("tree", tree["hwnd"], item) if i["text"] == part])[0]["item"]
+            until(f"{name!r} selected", lambda: self.ask("select", tree["hwnd"], item)["ok"])
         self.press(dialog, 1 if name is not None else 2)
 
     def picker(self):

@@ -6,7 +6,7 @@
 //   children HWND                every descendant of HWND
 //   post HWND MSG WPARAM LPARAM  PostMessage; {"ok": bool}
 //   send HWND MSG WPARAM LPARAM  SendMessageTimeout (1 s); {"ok", "result", "ms"}
-//   tree HWND                    the items under a tree view's root, expanded
+//   tree HWND [ITEM]             the items under ITEM (default: the root), expanded
 //   select HWND ITEM             make ITEM the tree view's selection
 //   pixel X Y                    the screen colour at X,Y as [r, g, b]
 //   version PATH                 the file's version texts, as Explorer's Properties show them
@@ -95,7 +95,7 @@ std::string List(const std::vector<HWND> &windows, bool child)
 }
 
 // Tree items live in the other process: ask for each text into memory there.
-std::string TreeItems(HWND tree)
+std::string TreeItems(HWND tree, DWORD_PTR root)
 {
     DWORD pid = 0;
     GetWindowThreadProcessId(tree, &pid);
@@ -105,8 +105,9 @@ std::string TreeItems(HWND tree)
         return "{\"error\": \"OpenProcess failed\"}";
     char *remote = static_cast<char *>(
         VirtualAllocEx(process, NULL, 4096, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-    DWORD_PTR root = 0, item = 0;
-    SendMessageTimeoutA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0, SMTO_NORMAL, 5000, &root);
+    DWORD_PTR item = 0;
+    if (!root)
+        SendMessageTimeoutA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0, SMTO_NORMAL, 5000, &root);
     SendMessageTimeoutA(tree, TVM_EXPAND, TVE_EXPAND, root, SMTO_NORMAL, 5000, &item);
     SendMessageTimeoutA(tree, TVM_GETNEXTITEM, TVGN_CHILD, root, SMTO_NORMAL, 5000, &item);
     std::string out = "[";
@@ -190,7 +191,7 @@ std::string Answer(const std::vector<std::string> &words)
                Num(static_cast<LONG>(result)) + ", \"ms\": " + Num(GetTickCount() - start) + "}";
     }
     if (verb == "tree")
-        return TreeItems(h);
+        return TreeItems(h, Arg(words, 2));
     if (verb == "select") {
         DWORD_PTR item = Arg(words, 2), now = 0;
         SendMessageTimeoutA(h, TVM_SELECTITEM, TVGN_CARET, item, SMTO_NORMAL, 5000, &now);

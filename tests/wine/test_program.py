@@ -21,7 +21,13 @@ PKZIP = h.BUILD / "win32" / "tools" / "pkzip" / "pkzip.exe"
 WORK = h.lane_folder("wine-work")
 TARGET = "Target Dir"  # a space, so the quoting matters
 PERCENT = "50%OS%off"  # the interpreter would expand %OS%
-TARGET_WIN = "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, TARGET)
+
+
+def desktop_win(folder):
+    return "C:\\users\\%s\\Desktop\\%s" % (h.DESKTOP.parent.name, folder)
+
+
+TARGET_WIN = desktop_win(TARGET)
 FACE = [212, 208, 200]
 STATUS_ID, CANCEL_ID = 3, 2  # the progress window's status line and "Cancel"
 SEVENZIP_MEMBERS = 6  # folders and files of the demo package
@@ -29,8 +35,14 @@ DAMAGED = ["7z920/docs/data/table.dat"]  # the member the damaged package breaks
 
 START = ("Start Task", "It will now download and extract the specific file.\r\n Depending on "
          "the size of the file that can take up to a min.\r\n", "information")
-SUCCESS = ("Task succesfull", "File downloaded and extracted successfully to: " + TARGET_WIN,
-           "information")
+
+
+def success(folder):
+    return ("Task succesfull", "File downloaded and extracted successfully to: " +
+            desktop_win(folder), "information")
+
+
+SUCCESS = success(TARGET)
 ABOUT_START = ("This is a basic program to download and extract necesary applications for users "
                "who dont have a tool to extract zip files. This is made for operating systems "
                "like Windows 95 to 2000.\r\n\r\nHow does it work?\r\n")
@@ -125,25 +137,27 @@ def expect_requests(mirror, *rows):
            [(q["method"], q["agent"]) for q in got])
 
 
-def expect_extracted(root, row, gone=()):
-    """Every file of the served archive is in the target, byte for byte,
-    but those gone."""
+def expect_extracted(root, row, gone=(), folder=TARGET):
+    """Every file of the served archive is in the folder on the Desktop,
+    byte for byte, but those gone."""
     with zipfile.ZipFile(root / row.path.lstrip("/")) as z:
         for info in (i for i in z.infolist() if not i.is_dir()):
-            target = h.DESKTOP / TARGET / info.filename
+            target = h.DESKTOP / folder.replace("\\", "/") / info.filename
             expect(f"extracted {info.filename}", None if info.filename in gone else z.read(info),
                    target.read_bytes() if target.is_file() else None)
 
 
 def expect_bar_full(s):
-    bar = s.children(s.find("progress"))[0]
+    bar = s.child(s.find("progress"), 0)
+    expect("a progress window with its bar", True, bar is not None)
     top = s.ask("send", bar["hwnd"], h.PBM_GETRANGE, 0, 0)["result"]
     expect("progress bar at the top of its range", top, s.ask("send", bar["hwnd"], h.PBM_GETPOS, 0, 0)["result"])
 
 
 def progress_status(s):
-    window = s.find("progress")
-    return s.child(window, STATUS_ID)["text"] if window else ""
+    """The status line, or "" once the window is gone."""
+    status = s.child(s.find("progress"), STATUS_ID)
+    return status["text"] if status else ""
 
 
 def close_main(s, prog):
@@ -574,8 +588,8 @@ def cancel_case(s, name, mirror, row, way, moving=False, again=False, transport=
     with h.Mirror(re.sub(r"\W+", "-", name.split(":")[0]), root, *mirror) as server, \
             program("cancel", exe=exe) as prog:
         start_request(s, SEVENZIP, TARGET)
-        window = until(f"{row.name} asked for", lambda: (w := s.find("progress")) and s.child(
-            w, STATUS_ID)["text"].startswith(row.name) and (not again or server.requests()) and w)
+        window = until(f"{row.name} asked for", lambda: progress_status(s).startswith(row.name) and (
+            not again or server.requests()) and s.find("progress"))
         status = lambda: s.child(window, STATUS_ID)["text"]  # noqa: E731
         time.sleep(1)  # well into the stall, or the slow body
         probes = [s.ask("send", window["hwnd"], h.WM_NULL, 0, 0) for _ in range(5)]
@@ -727,9 +741,9 @@ def win98_program():
     return program_copy("Pelmora98.exe", version="win98")
 
 
-def not_extracted(cause):
+def not_extracted(cause, folder=TARGET):
     return ("Error", cause + "\r\n\r\n7z920.zip was downloaded but could not be extracted to: "
-            + TARGET_WIN, "error")
+            + desktop_win(folder), "error")
 
 
 def missing(count, first, cause=""):
@@ -737,13 +751,31 @@ def missing(count, first, cause=""):
         count, SEVENZIP_MEMBERS, "is" if count == 1 else "are", TARGET_WIN, first.replace("/", "\\")))
 
 
+# The extractor's command for a folder on the Desktop; the 95 family's
+# command.com keeps 126 characters of " /c <temp>\PKZIP " and this.
+COMMAND = '-extract C:\\windows\\TEMP\\7z920.zip "%s"'
+FITS = ("Kept whole " + "x" * 60)[:126 - len(" /c C:\\windows\\TEMP\\PKZIP " +
+                                             COMMAND % desktop_win(""))]
+LONG = "Pelmora Target for the Windows 95 family, as long as folder names get"
+DEEP = "\\".join(["Programs I downloaded", "Archivers and tools", "For the Windows 95 family",
+                  "Kept for later use", "Sorted by their makers", "The newest versions"])
+
 # Each row: the family the program is told it runs on (the 95 family runs
-# command.com, which hands back no exit code), how the archive and the
-# extractor behave, the box the request ends with and the members that must
-# be missing from the target; every other member must be there, whatever
-# failed.
+# command.com, which hands back no exit code), the folder on the Desktop, how
+# the archive and the extractor behave, the box, the members missing from the
+# folder (None: no extractor ran, no file anywhere) and a pattern of the
+# extractor's command. Every other member must be there, and nothing elsewhere.
 EXTRACTIONS = {
-    "Windows 98, through command.com": dict(win98=True, box=SUCCESS),
+    "Windows 98, the longest folder whose command command.com takes whole": dict(
+        win98=True, folder=FITS, box=success(FITS), command=re.escape(COMMAND % desktop_win(FITS))),
+    "Windows 98, a folder of about 70 characters, given in 8.3 form": dict(
+        win98=True, folder=LONG, box=success(LONG),
+        command="(?i)" + re.escape((COMMAND % desktop_win(""))[:-1]) + r'[^\\"]*~[^\\"]*"'),
+    "Windows 98, a folder too long even in 8.3 form": dict(
+        win98=True, folder=DEEP, gone=None, box=not_extracted(
+            "The name of the folder %s is too long for the command interpreter of Windows 95, 98 "
+            "and Me, even in its short 8.3 form: the files would land in another folder. Please "
+            "choose a folder with a shorter name." % desktop_win(DEEP), DEEP)),
     "Windows 98 without command.com": dict(
         win98=True, interpreter=False, box=not_extracted("The extractor could not be started."),
         gone=None),
@@ -758,23 +790,33 @@ EXTRACTIONS = {
 
 
 def extraction_case(s, name, box, win98=False, interpreter=True, damaged=False, skip=None,
-                    gone=()):
+                    gone=(), folder=TARGET, command=None):
     fresh()
+    chosen = h.DESKTOP / folder.replace("\\", "/")
+    chosen.mkdir(parents=True, exist_ok=True)
     exe = win98_program() if win98 else h.PROGRAM
     command_com = h.PREFIX / "drive_c" / "windows" / "command.com"
-    if interpreter:  # Wine's own, under the name only the 95 family uses
-        shutil.copy(command_com.parent / "system32" / "cmd.exe", command_com)
+    if interpreter:  # under the name only the 95 family uses
+        shutil.copy(h.INSPECTOR.parent / "command_com.exe", command_com)
     root = fixtures("damaged", "--damaged", SEVENZIP.name) if damaged else fixtures("good")
     try:
         with h.Mirror("extraction", root), \
                 program("extraction", exe=exe, env={"PELMORA_PKZIP_SKIP": skip or ""}) as prog:
-            start_request(s, SEVENZIP, TARGET)
+            start_request(s, SEVENZIP, folder)
             s.press(s.expect_box(*box), 1)
             close_main(s, prog)
     finally:
         command_com.unlink(missing_ok=True)
-    if gone is not None:
-        expect_extracted(root, SEVENZIP, gone)
+    files = [f for f in h.DESKTOP.rglob("*") if f.is_file()]
+    expect("files outside the chosen folder", [], [f for f in files if chosen not in f.parents])
+    if gone is None:
+        expect("extractor runs and files extracted", ([], []), (extractor_runs(), files))
+    else:
+        expect_extracted(root, SEVENZIP, gone, folder)
+    if command:
+        runs = [line[line.index("-extract"):] for line in extractor_runs()]
+        expect("the extractor's command line", [command],
+               [command if re.fullmatch(command, run) else run for run in runs])
 
 
 for _name, _row in EXTRACTIONS.items():

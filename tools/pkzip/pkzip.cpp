@@ -23,6 +23,7 @@
 #include <zlib.h>
 
 #include "fetch/zip_directory.h"
+#include "fetch/zip_names.h"
 
 namespace {
 
