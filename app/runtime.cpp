@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "app/pelmora.h"
 
 // Every std::string member is compiled here rather than taken from
 // libstdc++'s prebuilt copy; the linker drops the ones nothing calls.
@@ -40,8 +39,8 @@ void *Allocate(size_t size)
 }  // namespace
 
 // msvcrt's atexit is only an import slot without the start-up code that
-// sets its table up, so keep our own (libgcc's __main registers the static
-// destructors here).
+// sets its table up, so keep our own (static objects register their
+// destructors here as they are constructed).
 extern "C" int __cdecl atexit(ExitFunction function)
 {
     if (g_atExitCount == sizeof g_atExit / sizeof g_atExit[0])
@@ -65,15 +64,6 @@ void ExitProgram(int code)
     while (g_atExitCount > 0)
         g_atExit[--g_atExitCount]();
     ExitProcess(code);
-}
-
-extern "C" void __main();  // runs the static constructors
-
-// The entry point the linker is told about, in place of the start-up code.
-extern "C" void WINAPI Entry()
-{
-    __main();
-    ExitProgram(WinMain(GetModuleHandleA(NULL), NULL, GetCommandLineA(), SW_SHOWDEFAULT));
 }
 
 void *operator new(size_t size)
