@@ -84,7 +84,7 @@ const EndingBox &BoxOf(Ending ending)
 }
 
 std::string AskForExtractFolder(HWND owner, std::string *refusal);
-bool DownloadAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
+bool DownloadAndExtract(const PackageEntry &package, FetchOf what,
                         const std::string &extractFolder);
 bool End(HWND progressWindow, Ending ending, const std::string &detail);
 
@@ -112,10 +112,9 @@ void RequestPackage(HWND hwnd, const PackageEntry &package)
                 "Start Task", MB_ICONINFORMATION);
     // The extractor comes first, downloaded or a verified copy at hand; a
     // package is never fetched when that did not work out.
-    if (!DownloadAndExtract(kExtractorEntry.url, kExtractorEntry.fileName, kExtractorFetch,
-                            std::string()))
+    if (!DownloadAndExtract(package, kExtractorFetch, std::string()))
         return;
-    DownloadAndExtract(package.url, package.fileName, kPackageFetch, folder);
+    DownloadAndExtract(package, kPackageFetch, folder);
 }
 
 namespace {
@@ -169,34 +168,38 @@ std::string WindowsFolder()
     return length > 0 && length < sizeof folder ? folder : "";
 }
 
-Ending FetchAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
-                       const FetchPaths &paths, const std::string &extractFolder,
-                       HWND progressWindow, std::string *detail);
+Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPaths &paths,
+                       const std::string &extractFolder, HWND progressWindow, std::string *detail);
 
-// Fetches one catalogue file into the temp folder, verifies it and, for a
-// package, extracts it into the folder. True when the request may go on.
-bool DownloadAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
+// The file a fetch of a package's request is for.
+const PackageEntry &FetchedFile(const PackageEntry &package, FetchOf what)
+{
+    return what == kExtractorFetch ? kExtractorEntry : package;
+}
+
+// Fetches the extractor or the package of a request into the temp folder,
+// verifies it and, for the package, extracts it into the folder. True when
+// the request may go on.
+bool DownloadAndExtract(const PackageEntry &package, FetchOf what,
                         const std::string &extractFolder)
 {
     const std::string windowsFolder = WindowsFolder();
     if (windowsFolder.empty())
         return End(NULL, kNoWindowsFolder, "");
-    const FetchPaths paths = BuildFetchPaths(windowsFolder, fileName);
+    const FetchPaths paths = BuildFetchPaths(windowsFolder, FetchedFile(package, what).fileName);
     HWND progressWindow = CreateProgressWindow();
     std::string detail;
     const Ending ending =
-        FetchAndExtract(url, fileName, what, paths, extractFolder, progressWindow, &detail);
+        FetchAndExtract(package, what, paths, extractFolder, progressWindow, &detail);
     return End(progressWindow, ending, detail);
 }
 
 const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName);
-// Where the files can come from when there is no network: the copies a
-// request looks for beside the program before it downloads.
-std::string CopiesBesideText(const std::string &fileName)
+// Where a request's files can come from when there is no network: the
+// copies it looks for beside the program before it downloads.
+std::string CopiesBesideText(const PackageEntry &package)
 {
-    return "Copies of " +
-           (fileName == kExtractorEntry.fileName ? fileName
-                                                   : std::string(kExtractorEntry.fileName) + " and " + fileName) +
+    return std::string("Copies of ") + kExtractorEntry.fileName + " and " + package.fileName +
            " put beside Pelmora Downloader (on a floppy or CD, say) are used instead of downloads.";
 }
 
@@ -218,18 +221,18 @@ std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string
            " put beside Pelmora Downloader.";
 }
 
-Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
-                      const std::string &fileName, const std::string &path, std::string *detail);
+Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &package, FetchOf what,
+                      const std::string &path, std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
 DWORD FileSize(const std::string &path);
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder);
 
 // The window tells what happens at each step, since after the transfer
 // nothing can be cancelled any more.
-Ending FetchAndExtract(const std::string &url, const std::string &fileName, FetchOf what,
-                       const FetchPaths &paths, const std::string &extractFolder,
-                       HWND progressWindow, std::string *detail)
+Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPaths &paths,
+                       const std::string &extractFolder, HWND progressWindow, std::string *detail)
 {
+    const std::string fileName = FetchedFile(package, what).fileName;
     ShowStatus(progressWindow, "Checking " + fileName + "...");
     DWORD size;
     if (const char *where = CopyAtHand(paths, fileName)) {
@@ -238,9 +241,10 @@ Ending FetchAndExtract(const std::string &url, const std::string &fileName, Fetc
         ShowStatus(progressWindow, fileName + ": the copy " + where + " is used");
     } else {
         const DownloadOutcome outcome =
-            DownloadBesideWindows(url, paths.downloadPath, fileName, progressWindow);
+            DownloadBesideWindows(FetchedFile(package, what).url, paths.downloadPath, fileName,
+                                  progressWindow);
         if (outcome.result != kDownloaded)
-            return DownloadEnding(outcome, url, fileName, paths.downloadPath, detail);
+            return DownloadEnding(outcome, package, what, paths.downloadPath, detail);
         ShowStatus(progressWindow, "Checking " + fileName + "...");
         if (!ChecksumMatches(paths.downloadPath, fileName)) {
             DeleteFileA(paths.downloadPath.c_str());
@@ -304,9 +308,11 @@ std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &p
     }
 }
 
-Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
-                      const std::string &fileName, const std::string &path, std::string *detail)
+Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &package, FetchOf what,
+                      const std::string &path, std::string *detail)
 {
+    const std::string url = FetchedFile(package, what).url;
+    const std::string fileName = FetchedFile(package, what).fileName;
     switch (outcome.result) {
     case kCancelled:
         return kUserCancelled;
@@ -316,7 +322,7 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const std::string &url,
     case kNoNetwork:
         *detail = fileName + " was not downloaded: this Windows has neither WININET.DLL (which "
                   "Internet Explorer installs) nor WSOCK32.DLL (which comes with TCP/IP, from "
-                  "the Network control panel). " + CopiesBesideText(fileName);
+                  "the Network control panel). " + CopiesBesideText(package);
         return kNoInternetClient;
     case kCannotConnect:
         *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
