@@ -524,7 +524,7 @@ RECOVERIES = {
 }
 
 
-def recovery_case(s, name, mirror, statuses, wait=20, dropped=False, hosts=None, transport=None):
+def recovery_case(s, name, mirror, statuses, wait=40, dropped=False, hosts=None, transport=None):
     fresh()
     root = fixtures("good")
     exe = TRANSPORTS[transport or "WININET"]()
