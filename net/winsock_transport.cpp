@@ -37,6 +37,7 @@ private:
     DWORD Connect(const HttpUrl &url);
     DWORD Wait(bool writing);
     DWORD SendAll(const std::string &text);
+    DWORD ReceiveInto(char *into, size_t room, size_t *received);
     DWORD Receive();
     DWORD ReadHeadInto(HttpAnswer *answer);
 
@@ -129,19 +130,14 @@ DWORD WinsockTransport::SendAll(const std::string &text)
     return 0;
 }
 
-// Appends what has arrived to the buffer, waiting for something; 0 with
-// nothing appended when the server closed the connection.
-DWORD WinsockTransport::Receive()
+// Receives what has arrived, up to room bytes, waiting for something;
+// *received is 0 when the server closed the connection.
+DWORD WinsockTransport::ReceiveInto(char *into, size_t room, size_t *received)
 {
-    if (start_ > 0) {  // make room at the end
-        MoveMemory(buffer_.get(), buffer_.get() + start_, end_ - start_);
-        end_ -= start_;
-        start_ = 0;
-    }
     for (;;) {
-        const int n = api_->recv(socket_, buffer_.get() + end_, kBufferSize - end_, 0);
+        const int n = api_->recv(socket_, into, room, 0);
         if (n >= 0) {
-            end_ += n;
+            *received = n;
             return 0;
         }
         const DWORD error = api_->WSAGetLastError();
@@ -150,6 +146,21 @@ DWORD WinsockTransport::Receive()
         if (const DWORD waited = Wait(false))
             return waited;
     }
+}
+
+// Appends what has arrived to the buffer; nothing appended when the server
+// closed the connection.
+DWORD WinsockTransport::Receive()
+{
+    if (start_ > 0) {  // make room at the end
+        MoveMemory(buffer_.get(), buffer_.get() + start_, end_ - start_);
+        end_ -= start_;
+        start_ = 0;
+    }
+    size_t received = 0;
+    const DWORD error = ReceiveInto(buffer_.get() + end_, kBufferSize - end_, &received);
+    end_ += received;
+    return error;
 }
 
 DWORD WinsockTransport::ReadHeadInto(HttpAnswer *answer)
@@ -226,12 +237,24 @@ DWORD WinsockTransport::Read(char *buffer, DWORD size, DWORD *got)
         }
         if (ended_ || (counted_ && left_ == 0))
             return 0;
-        if (const DWORD error = Receive())
+        // Nothing waits in our buffer: a plain body goes straight into the
+        // caller's, a chunked one through ours to be decoded.
+        char *into = chunked_ ? buffer_.get() : buffer;
+        size_t room = chunked_ ? kBufferSize : counted_ && left_ < size ? size_t(left_) : size;
+        size_t received = 0;
+        if (const DWORD error = ReceiveInto(into, room, &received))
             return error;
-        if (end_ == start_) {  // closed: the end only of a body that runs to the close
+        if (received == 0) {  // closed: the end only of a body that runs to the close
             ended_ = true;
             return chunked_ || counted_ ? kCutError : 0;
         }
+        if (!chunked_) {
+            left_ -= counted_ ? received : 0;
+            *got = received;
+            return 0;
+        }
+        start_ = 0;
+        end_ = received;
         raw_ = true;
     }
 }
