@@ -376,6 +376,12 @@ FAILURES = {
         absent=[SEVENZIP], both=True, box=("Error", "Failed to open URL: %s\r\n\r\nThe server sent "
                                            "this request on to %s, a secure (https) address, " % (
                                                SEVENZIP.url, SECURE), "error", True)),
+    "a redirect that leads back to itself is given up after 5": dict(
+        mirror=fault("redirect", SEVENZIP, "--redirect-to", SEVENZIP.url),
+        requested=[EXTRACTOR] + [SEVENZIP] * 6,
+        absent=[SEVENZIP], both=True, box=checksum_failed(
+            "The server sent the request on more than 5 times; the last address was %s." %
+            SEVENZIP.url)),
     "a server that ignores Range and cuts at the same point every time: given up after 2 minutes":
         dict(mirror=fault("drop", SEVENZIP, "--no-range"), box=checksum_failed(LOST, prefix=True),
              wait=170, waits=125, requested=None, absent=[SEVENZIP], both=True),
