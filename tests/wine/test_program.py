@@ -384,7 +384,7 @@ FAILURES = {
             SEVENZIP.url)),
     "a server that ignores Range and cuts at the same point every time: given up after 2 minutes":
         dict(mirror=fault("drop", SEVENZIP, "--no-range"), box=checksum_failed(LOST, prefix=True),
-             wait=170, waits=125, requested=None, absent=[SEVENZIP], both=True),
+             wait=170, waits=125, took=(110, 160), requested=None, absent=[SEVENZIP], both=True),
     "a server that goes silent mid-body for good": dict(
         mirror=fault("stall-body", SEVENZIP), box=checksum_failed(LOST, prefix=True), wait=180,
         waits=140, requested=None, absent=[SEVENZIP]),
@@ -430,7 +430,7 @@ def small_temp(size):
 
 
 def failure_case(s, name, box, mirror=(), launch=None, code=1, requested=(), absent=(), wait=20,
-                 tmpfs=None, transport=None):
+                 tmpfs=None, transport=None, took=None):
     fresh()
     (WORK / "windows").mkdir()
     root = fixtures("good")
@@ -451,7 +451,12 @@ def failure_case(s, name, box, mirror=(), launch=None, code=1, requested=(), abs
             h.Mirror(log_name, root, *mirror) if mirror is not None else nullcontext() as server, \
             program(log_name, **how) as prog:
         start_request(s, SEVENZIP, TARGET)
+        started = time.monotonic()
         shown = s.expect_box(*box, timeout=wait)
+        if took:  # seconds from the notice to the box, and the box's own words for it
+            expect(f"given up after {took[0]} to {took[1]} s, 'over 2 minutes' in the box", True,
+                   took[0] < time.monotonic() - started < took[1] and
+                   shown["text"].endswith(" attempts over 2 minutes."))
         s.press(shown, 1)
         if code:
             expect("exit code", code, prog.exit_code())
