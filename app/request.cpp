@@ -221,8 +221,8 @@ std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string
            " put beside Pelmora Downloader.";
 }
 
-Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &package, FetchOf what,
-                      const std::string &path, std::string *detail);
+Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
+                      const PackageEntry &package, const std::string &path, std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
 DWORD FileSize(const std::string &path);
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder);
@@ -232,7 +232,8 @@ std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder
 Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPaths &paths,
                        const std::string &extractFolder, HWND progressWindow, std::string *detail)
 {
-    const std::string fileName = FetchedFile(package, what).fileName;
+    const PackageEntry &file = FetchedFile(package, what);
+    const std::string fileName = file.fileName;
     ShowStatus(progressWindow, "Checking " + fileName + "...");
     DWORD size;
     if (const char *where = CopyAtHand(paths, fileName)) {
@@ -241,10 +242,9 @@ Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPat
         ShowStatus(progressWindow, fileName + ": the copy " + where + " is used");
     } else {
         const DownloadOutcome outcome =
-            DownloadBesideWindows(FetchedFile(package, what).url, paths.downloadPath, fileName,
-                                  progressWindow);
+            DownloadBesideWindows(file.url, paths.downloadPath, fileName, progressWindow);
         if (outcome.result != kDownloaded)
-            return DownloadEnding(outcome, package, what, paths.downloadPath, detail);
+            return DownloadEnding(outcome, file, package, paths.downloadPath, detail);
         ShowStatus(progressWindow, "Checking " + fileName + "...");
         if (!ChecksumMatches(paths.downloadPath, fileName)) {
             DeleteFileA(paths.downloadPath.c_str());
@@ -308,11 +308,13 @@ std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &p
     }
 }
 
-Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &package, FetchOf what,
-                      const std::string &path, std::string *detail)
+// How a download that did not bring the file ends; package is the one the
+// request is for, file the one fetched (it or the extractor).
+Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
+                      const PackageEntry &package, const std::string &path, std::string *detail)
 {
-    const std::string url = FetchedFile(package, what).url;
-    const std::string fileName = FetchedFile(package, what).fileName;
+    const std::string url = file.url;
+    const std::string fileName = file.fileName;
     switch (outcome.result) {
     case kCancelled:
         return kUserCancelled;
