@@ -26,6 +26,10 @@ ensure_packages() {
     # What LAN operators run: the tests fetch through a real proxy and from nginx.
     command -v nginx >/dev/null || missing+=(nginx-light)
     command -v tinyproxy >/dev/null || missing+=(tinyproxy)
+    # The program's own TLS is tested against nginx, lighttpd and the mirror,
+    # with certificates that openssl makes.
+    [ -f /usr/lib/lighttpd/mod_openssl.so ] || missing+=(lighttpd lighttpd-mod-openssl)
+    command -v openssl >/dev/null || missing+=(openssl)
     command -v unshare >/dev/null || missing+=(util-linux)
     missing+=($(missing_fuzzer_packages))
     if [ ${#missing[@]} -gt 0 ]; then
