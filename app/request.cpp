@@ -22,6 +22,7 @@
 #include "fetch/fetch_paths.h"
 #include "fetch/progress_text.h"
 #include "fetch/text.h"
+#include "net/tls_profile.h"
 
 namespace {
 
@@ -310,6 +311,48 @@ std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &p
 
 // How a download that did not bring the file ends; package is the one the
 // request is for, file the one fetched (it or the extractor).
+// Why the program's own TLS could not reach an https address, in words a
+// user can act on.
+std::string SecureFailureReason(const SecureTrouble &trouble)
+{
+    switch (trouble.kind) {
+    case SecureTrouble::kUntrusted:
+        return "its certificate was issued by " + trouble.issuer +
+               ", which is not among the issuers Pelmora Downloader trusts. To trust it, put its "
+               "certificate (a .crt file) beside Pelmora Downloader.";
+    case SecureTrouble::kWrongName:
+        return "its certificate is for " + trouble.name + ", not for " + trouble.host + ".";
+    case SecureTrouble::kExpired:
+    case SecureTrouble::kNotYetValid:
+        return std::string(trouble.kind == SecureTrouble::kExpired
+                               ? "its certificate expired on "
+                               : "its certificate is valid only from ") +
+               DateText(trouble.certificateDay) + ", and the date used is " +
+               DateText(trouble.usedDay) + ". Please check that this PC's clock is right.";
+    case SecureTrouble::kNoCommonProtocol:
+        return "the server speaks none of the secure protocols Pelmora Downloader does (TLS 1.2 "
+               "with ECDHE and ChaCha20-Poly1305 or AES-GCM); it may offer only TLS 1.0 or 1.1, "
+               "RSA key exchange or CBC ciphers.";
+    case SecureTrouble::kBrokenOff:
+        return "the server broke off the handshake.";
+    case SecureTrouble::kNoAnswer:
+        return "the server did not answer within " + DecimalText(kFirstContactSeconds) +
+               " seconds.";
+    default:
+        return "the secure protocol failed (error " + DecimalText(trouble.code) + ").";
+    }
+}
+
+std::string SecureFailureText(const DownloadOutcome &outcome)
+{
+    std::string text = "The server sent this request on to " + outcome.url +
+                       ", and the secure connection to " + outcome.secure.host +
+                       " could not be made: " + SecureFailureReason(outcome.secure);
+    for (const std::string &file : outcome.secure.skippedFiles)
+        text += " " + file + " beside Pelmora Downloader is not a certificate and was skipped.";
+    return text;
+}
+
 Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
                       const PackageEntry &package, const std::string &path, std::string *detail)
 {
@@ -327,10 +370,13 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
                   "the Network control panel). " + CopiesBesideText(package);
         return kNoInternetClient;
     case kCannotConnect:
-        *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
-        return kUrlFailed;
     case kSecureRedirect:
-        *detail = url + "\r\n\r\n" + SecureRedirectText(outcome, fileName);
+        if (outcome.secure.kind != SecureTrouble::kNone)
+            *detail = url + "\r\n\r\n" + SecureFailureText(outcome);
+        else if (outcome.result == kSecureRedirect)
+            *detail = url + "\r\n\r\n" + SecureRedirectText(outcome, fileName);
+        else
+            *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
         return kUrlFailed;
     case kCannotCreate:
         return kOutputFailed;
@@ -432,8 +478,12 @@ bool End(HWND progressWindow, Ending ending, const std::string &detail)
         DestroyWindow(progressWindow);
         progressWindow = NULL;
     }
-    if (ending != kGoOn)
+    // Painted whole before the box is made: else its buttons wait for the
+    // box's message loop, and an empty frame stands there meanwhile.
+    if (ending != kGoOn) {
         ShowWindow(g_hMainWnd, SW_SHOW);
+        UpdateWindow(g_hMainWnd);
+    }
     if (box.text)
         MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
     if (progressWindow)

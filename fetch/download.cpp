@@ -161,12 +161,22 @@ AttemptEnd Request(Transfer &t, std::string url, const std::string &headers, Htt
     DownloadControl *c = t.control;
     for (int redirects = 0;; ++redirects) {
         SetDeadline(c);
+        const bool secure = IsSecureUrl(url);
+        EnterCriticalSection(&c->guard);
+        c->secureUrl = secure ? url : std::string();
+        LeaveCriticalSection(&c->guard);
         // The first request is given up by the waiting thread's clock,
         // which sees every kind of silence alike.
         const DWORD timeout = c->answered ? kSilenceMs : kFirstContactMs + 5000;
         if (const DWORD error = c->transport->Open(url, headers, timeout, answer)) {
-            if (IsSecureUrl(url))
-                return Redirected(t, kSecureRedirect, url, error);
+            if (secure) {
+                t.outcome.url = url;
+                t.outcome.secure = c->transport->Trouble();
+                // A TLS of our own that refused the server, or WININET's
+                // own SSL (which names no host): no retry can help.
+                if (IsSecureRefusal(error) || t.outcome.secure.host.empty())
+                    return Fail(t, kSecureRedirect, error);
+            }
             return Unanswered(t, error);
         }
         if (!IsRedirect(answer->status))
@@ -250,7 +260,7 @@ bool PauseBeforeRetry(Transfer &t, int fruitless)
 Transport *ChooseTransport(Transfer &t)
 {
     DWORD error = 0;
-    Transport *transport = OpenWininetTransport(kAgent, &error);
+    Transport *transport = OpenWininetTransport(kAgent, &t.control->cancelled, &error);
     if (!transport && !error)
         transport = OpenWinsockTransport(&t.control->cancelled, &error);
     if (!transport)
@@ -375,6 +385,14 @@ DownloadOutcome AbandonDownload(DownloadControl *control)
     DownloadOutcome outcome = DownloadOutcome();
     outcome.result = control->answered ? kConnectionLost : kCannotConnect;
     outcome.error = control->timeoutError;
+    EnterCriticalSection(&control->guard);
+    HttpUrl parts;
+    if (!control->answered && SplitUrl(control->secureUrl, &parts)) {
+        outcome.url = control->secureUrl;
+        outcome.secure.kind = SecureTrouble::kNoAnswer;
+        outcome.secure.host = parts.host;
+    }
+    LeaveCriticalSection(&control->guard);
     Summarise(control, &outcome);
     return outcome;
 }

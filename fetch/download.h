@@ -5,7 +5,7 @@
 
 #include <string>
 
-class Transport;
+#include "net/transport.h"
 
 enum DownloadResult {
     kDownloaded,       // the whole body is in the file
@@ -13,7 +13,7 @@ enum DownloadResult {
     kNoNetwork,        // neither WININET.DLL nor WSOCK32.DLL is there
     kCannotConnect,    // no server answered the first request (error)
     kSecureRedirect,   // sent on to https (url), which could not be followed (error, or 0
-                       // where the transport has no https)
+                       // where the transport has no https; secure: why, where TLS is ours)
     kTooManyRedirects, // sent on more often than kMaxRedirects (url: the last address)
     kCannotCreate,     // the file could not be opened for writing
     kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)
@@ -30,7 +30,9 @@ struct DownloadOutcome {
     DWORD received, length;  // bytes in the file; the body's length, 0 if unknown
     DWORD attempts;          // requests made for the file
     DWORD silentSeconds;     // since the file last grew, for kConnectionLost
-    std::string url;         // where a redirect led, for kSecureRedirect and kTooManyRedirects
+    std::string url;         // where a redirect led, for kSecureRedirect and kTooManyRedirects;
+                             // the https address a kCannotConnect failed on
+    SecureTrouble secure;    // why the secure connection to url could not be made
 };
 
 // A first request that no server answers within this long fails; a line
@@ -59,6 +61,7 @@ struct DownloadControl {
     volatile DWORD received, length, attempts;
     volatile DWORD furthest, lastGrowth;  // the most the file held, and when it got there
     volatile DWORD timeoutError;          // the transport's code for a server that kept silent
+    std::string secureUrl;  // the https address being opened, if any (under guard)
 };
 
 void InitDownloadControl(DownloadControl *control);

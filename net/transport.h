@@ -6,7 +6,10 @@
 #pragma once
 #include <windows.h>
 
+#include <stdint.h>
+
 #include <string>
+#include <vector>
 
 // What the download needs of an answer's head.
 struct HttpAnswer {
@@ -15,6 +18,35 @@ struct HttpAnswer {
     DWORD length;  // Content-Length; 0 when none, or when it is beyond 32 bits
     std::string contentRange, etag, lastModified, location;
 };
+
+// Why a secure connection could not be made, as facts; the words are the
+// program's to choose.
+struct SecureTrouble {
+    enum Kind {
+        kNone,
+        kUntrusted,         // issuer: who issued the top of the chain
+        kWrongName,         // name: whom the certificate is for
+        kExpired,           // certificateDay: its last day; usedDay: the date checked
+        kNotYetValid,       // certificateDay: its first day
+        kNoCommonProtocol,  // TLS 1.0/1.1 only, RSA key exchange only, CBC only...
+        kBrokenOff,         // closed or alerted during the handshake
+        kNoAnswer,          // silent past the first-contact limit
+        kOther,             // code: the TLS library's error
+    };
+    Kind kind = kNone;
+    std::string host, issuer, name;
+    uint32_t certificateDay = 0, usedDay = 0;
+    std::vector<std::string> skippedFiles;  // *.crt beside the program that are not certificates
+    DWORD code = 0;
+};
+
+// Open's error for a server whose TLS the program refuses (its certificate,
+// or nothing in common): no retry can help. Bit 29 marks codes of our own.
+const DWORD kSecureRefusal = 0x20000000;
+inline bool IsSecureRefusal(DWORD error)
+{
+    return (error & kSecureRefusal) != 0;
+}
 
 // One request at a time. Every call but Abandon is made on the downloading
 // thread.
@@ -39,11 +71,16 @@ public:
     virtual bool Secure() const = 0;
     // Its code for "the server did not answer in time".
     virtual DWORD TimeoutError() const = 0;
+    // Why the last Open of an https address failed.
+    virtual SecureTrouble Trouble() const { return SecureTrouble(); }
 };
 
 // NULL when this Windows has no WININET.DLL; *error is then 0, or the
 // error of a WININET that could not be set up.
-Transport *OpenWininetTransport(const char *agent, DWORD *error);
+// It carries plain http; https goes through the program's own TLS over
+// Winsock where WSOCK32 is there (WININET's SSL is too old for today's
+// servers), else through WININET.
+Transport *OpenWininetTransport(const char *agent, volatile LONG *cancelled, DWORD *error);
 // NULL when it has no WSOCK32.DLL. The transport looks at *cancelled
 // several times a second while it waits.
 Transport *OpenWinsockTransport(volatile LONG *cancelled, DWORD *error);

@@ -1,6 +1,11 @@
 // The transport of a Windows with Internet Explorer: WININET, which takes
-// the proxy set in Internet Options and, where the installed version still
-// speaks what the server asks for, https.
+// the proxy set in Internet Options. The SSL of Internet Explorer 3 to 6
+// speaks nothing today's servers accept, so https goes through the
+// program's own TLS over Winsock; only where WSOCK32 is missing does
+// WININET try it itself.
+#include <memory>
+
+#include "net/http_reading.h"
 #include "net/system_dlls.h"
 #include "net/transport.h"
 
@@ -10,8 +15,9 @@ const DWORD kBlockSize = 64 * 1024;
 
 class WininetTransport : public Transport {
 public:
-    WininetTransport(const WininetFunctions *api, HINTERNET session)
-        : api_(api), session_(session), connection_(NULL), request_(NULL), want_(0), last_(0)
+    WininetTransport(const WininetFunctions *api, HINTERNET session, Transport *secure)
+        : api_(api), session_(session), connection_(NULL), request_(NULL), want_(0), last_(0),
+          secure_(secure), secureOpen_(false)
     {
     }
     ~WininetTransport() override
@@ -26,6 +32,10 @@ public:
     void Abandon() override;
     bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return ERROR_INTERNET_TIMEOUT; }
+    SecureTrouble Trouble() const override
+    {
+        return secure_ ? secure_->Trouble() : SecureTrouble();
+    }
 
 private:
     DWORD Number(DWORD what);
@@ -35,7 +45,15 @@ private:
     void *volatile session_;  // closed by Abandon from another thread
     HINTERNET connection_, request_;
     DWORD want_, last_;  // the next read's size, and when the last one ended
+    std::unique_ptr<Transport> secure_;  // https, where WSOCK32 is there
+    bool secureOpen_;                    // the current request is secure_'s
 };
+
+bool IsHttps(const std::string &url)
+{
+    HttpUrl parts;
+    return SplitUrl(url, &parts) && parts.secure;
+}
 
 DWORD WininetTransport::Number(DWORD what)
 {
@@ -55,6 +73,9 @@ std::string WininetTransport::Text(DWORD what)
 DWORD WininetTransport::Open(const std::string &url, const std::string &headers,
                              DWORD timeoutMs, HttpAnswer *answer)
 {
+    secureOpen_ = secure_ && IsHttps(url);
+    if (secureOpen_)
+        return secure_->Open(url, headers, timeoutMs, answer);
     char host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_PATH_LENGTH];
     URL_COMPONENTSA parts = {};
     parts.dwStructSize = sizeof parts;
@@ -111,6 +132,8 @@ DWORD NextReadSize(DWORD got, DWORD tookMs)
 
 DWORD WininetTransport::Read(char *buffer, DWORD size, DWORD *got)
 {
+    if (secureOpen_)
+        return secure_->Read(buffer, size, got);
     *got = 0;
     if (want_ < kBlockSize) {  // not known to be fast: see what has arrived
         DWORD available = 0;
@@ -130,6 +153,9 @@ DWORD WininetTransport::Read(char *buffer, DWORD size, DWORD *got)
 
 void WininetTransport::Close()
 {
+    if (secure_)
+        secure_->Close();
+    secureOpen_ = false;
     if (request_)
         api_->InternetCloseHandle(request_);
     if (connection_)
@@ -144,11 +170,13 @@ void WininetTransport::Abandon()
     HINTERNET session = InterlockedExchangePointer(&session_, NULL);
     if (session)
         api_->InternetCloseHandle(session);
+    if (secure_)
+        secure_->Abandon();
 }
 
 }  // namespace
 
-Transport *OpenWininetTransport(const char *agent, DWORD *error)
+Transport *OpenWininetTransport(const char *agent, volatile LONG *cancelled, DWORD *error)
 {
     *error = 0;
     const WininetFunctions *api = Wininet();
@@ -162,5 +190,6 @@ Transport *OpenWininetTransport(const char *agent, DWORD *error)
         *error = GetLastError() ? GetLastError() : ERROR_INTERNET_INTERNAL_ERROR;
         return NULL;
     }
-    return new WininetTransport(api, session);
+    DWORD ignored = 0;
+    return new WininetTransport(api, session, OpenWinsockTransport(cancelled, &ignored));
 }

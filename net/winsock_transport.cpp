@@ -2,11 +2,13 @@
 // Winsock 1.1, which every Windows 95 and NT 4.0 with TCP/IP has. Every wait
 // is a select() of a tenth of a second, so a cancel is seen at once and the
 // time limits are kept by the program's own clock. Only the name lookup
-// blocks; the waiting thread gives up on that by its own clock.
+// blocks; the waiting thread gives up on that by its own clock. https is
+// TLS of the program's own over the same connection.
 #include <memory>
 
 #include "net/http_reading.h"
 #include "net/system_dlls.h"
+#include "net/tls_stream.h"
 #include "net/transport.h"
 
 namespace {
@@ -30,12 +32,17 @@ public:
     DWORD Read(char *buffer, DWORD size, DWORD *got) override;
     void Close() override;
     void Abandon() override {}  // every wait but the lookup ends by itself
-    bool Secure() const override { return false; }
+    bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return WSAETIMEDOUT; }
+    SecureTrouble Trouble() const override { return trouble_; }
 
 private:
     DWORD Connect(const HttpUrl &url);
     DWORD Wait(bool writing);
+    DWORD SocketSend(const char *data, size_t size);
+    DWORD SocketReceive(char *into, size_t room, size_t *received);
+    static DWORD ReadConnection(void *self, unsigned char *data, size_t size, size_t *got);
+    static DWORD WriteConnection(void *self, const unsigned char *data, size_t size);
     DWORD SendAll(const std::string &text);
     DWORD ReceiveInto(char *into, size_t room, size_t *received);
     DWORD Receive();
@@ -52,6 +59,8 @@ private:
     bool chunked_, ended_;
     bool raw_;  // the received bytes are still in chunked framing
     ChunkDecoder chunks_;
+    std::unique_ptr<TlsStream> tls_;  // for an https address
+    SecureTrouble trouble_;
 };
 
 bool IsIn(SOCKET s, const fd_set &set)
@@ -113,10 +122,10 @@ DWORD WinsockTransport::Connect(const HttpUrl &url)
     return error == WSAEWOULDBLOCK ? Wait(true) : error;
 }
 
-DWORD WinsockTransport::SendAll(const std::string &text)
+DWORD WinsockTransport::SocketSend(const char *data, size_t size)
 {
-    for (size_t sent = 0; sent < text.size();) {
-        const int n = api_->send(socket_, text.data() + sent, text.size() - sent, 0);
+    for (size_t sent = 0; sent < size;) {
+        const int n = api_->send(socket_, data + sent, size - sent, 0);
         if (n > 0) {
             sent += n;
             continue;
@@ -132,7 +141,7 @@ DWORD WinsockTransport::SendAll(const std::string &text)
 
 // Receives what has arrived, up to room bytes, waiting for something;
 // *received is 0 when the server closed the connection.
-DWORD WinsockTransport::ReceiveInto(char *into, size_t room, size_t *received)
+DWORD WinsockTransport::SocketReceive(char *into, size_t room, size_t *received)
 {
     for (;;) {
         const int n = api_->recv(socket_, into, room, 0);
@@ -146,6 +155,29 @@ DWORD WinsockTransport::ReceiveInto(char *into, size_t room, size_t *received)
         if (const DWORD waited = Wait(false))
             return waited;
     }
+}
+
+DWORD WinsockTransport::ReadConnection(void *self, unsigned char *data, size_t size, size_t *got)
+{
+    return static_cast<WinsockTransport *>(self)->SocketReceive(reinterpret_cast<char *>(data),
+                                                                size, got);
+}
+
+DWORD WinsockTransport::WriteConnection(void *self, const unsigned char *data, size_t size)
+{
+    return static_cast<WinsockTransport *>(self)->SocketSend(reinterpret_cast<const char *>(data),
+                                                             size);
+}
+
+// The request's bytes, and the answer's, through TLS on an https address.
+DWORD WinsockTransport::SendAll(const std::string &text)
+{
+    return tls_ ? tls_->Send(text) : SocketSend(text.data(), text.size());
+}
+
+DWORD WinsockTransport::ReceiveInto(char *into, size_t room, size_t *received)
+{
+    return tls_ ? tls_->Receive(into, room, received) : SocketReceive(into, room, received);
 }
 
 // Appends what has arrived to the buffer; nothing appended when the server
@@ -201,11 +233,21 @@ DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
 {
     Close();
     timeoutMs_ = timeoutMs;
+    trouble_ = SecureTrouble();
     HttpUrl parts;
-    if (!SplitUrl(url, &parts) || parts.secure)
+    if (!SplitUrl(url, &parts))
         return WSAEPROTONOSUPPORT;
+    if (parts.secure)
+        trouble_.host = parts.host;
     if (const DWORD error = Connect(parts))
         return error;
+    if (parts.secure) {
+        tls_.reset(new TlsStream(ReadConnection, WriteConnection, this));
+        if (const DWORD error = tls_->Start(parts.host)) {
+            trouble_ = tls_->Trouble();
+            return error;
+        }
+    }
     if (const DWORD error = SendAll(GetRequest(parts, headers)))
         return error;
     return ReadHeadInto(answer);
@@ -261,6 +303,7 @@ DWORD WinsockTransport::Read(char *buffer, DWORD size, DWORD *got)
 
 void WinsockTransport::Close()
 {
+    tls_.reset();
     if (socket_ != INVALID_SOCKET)
         api_->closesocket(socket_);
     socket_ = INVALID_SOCKET;
