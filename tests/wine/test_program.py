@@ -13,6 +13,7 @@ import time
 import zipfile
 from contextlib import contextmanager, nullcontext
 
+import certificates
 import harness as h
 from harness import case, expect, until
 
@@ -371,11 +372,12 @@ FAILURES = {
     "a server that closes without answering": dict(
         mirror=fault("empty", SEVENZIP), box=url_failed(SEVENZIP), requested=[EXTRACTOR, SEVENZIP],
         absent=[SEVENZIP]),
-    "a redirect to https, which plain HTTP cannot follow, says so and what works instead": dict(
+    "a redirect to https without WSOCK32, so without TLS of its own, where WININET fails the "
+    "secure connection, says so and what works instead": dict(
         mirror=fault("redirect", SEVENZIP, "--redirect-to", SECURE), requested=[EXTRACTOR, SEVENZIP],
-        absent=[SEVENZIP], both=True, box=("Error", "Failed to open URL: %s\r\n\r\nThe server sent "
-                                           "this request on to %s, a secure (https) address, " % (
-                                               SEVENZIP.url, SECURE), "error", True)),
+        absent=[SEVENZIP], launch="no-wsock32", box=(
+            "Error", "Failed to open URL: %s\r\n\r\nThe server sent this request on to %s, a secure "
+            "(https) address, " % (SEVENZIP.url, SECURE), "error", True)),
     "a redirect that leads back to itself is given up after 5": dict(
         mirror=fault("redirect", SEVENZIP, "--redirect-to", SEVENZIP.url),
         requested=[EXTRACTOR] + [SEVENZIP] * 6,
@@ -430,7 +432,7 @@ def small_temp(size):
 
 
 def failure_case(s, name, box, mirror=(), launch=None, code=1, requested=(), absent=(), wait=20,
-                 tmpfs=None, transport=None, took=None):
+                 tmpfs=None, transport=None, took=None, tls=None):
     fresh()
     (WORK / "windows").mkdir()
     root = fixtures("good")
@@ -446,10 +448,12 @@ def failure_case(s, name, box, mirror=(), launch=None, code=1, requested=(), abs
         how = dict(exe=WORK / h.PROGRAM.name, env={"WINEDLLOVERRIDES": "mscoree,mshtml=;wininet=n"})
     elif launch == "no-dlls":
         how = dict(exe=program_copy("PelmoraNoNet.exe", "nt40", without=["wininet", "wsock32"]))
+    elif launch == "no-wsock32":
+        how = dict(exe=program_copy("PelmoraNoWinsock.exe", without=["wsock32"]))
     log_name = name.replace(" ", "-")
-    with small_temp(tmpfs), \
+    with small_temp(tmpfs), over_tls(**tls) if tls else nullcontext() as exe, \
             h.Mirror(log_name, root, *mirror) if mirror is not None else nullcontext() as server, \
-            program(log_name, **how) as prog:
+            program(log_name, **(dict(exe=exe) if exe else how)) as prog:
         start_request(s, SEVENZIP, TARGET)
         started = time.monotonic()
         shown = s.expect_box(*box, timeout=wait)
@@ -535,11 +539,12 @@ RECOVERIES = {
 }
 
 
-def recovery_case(s, name, mirror, statuses, wait=40, dropped=False, hosts=None, transport=None):
+def recovery_case(s, name, mirror, statuses, wait=40, dropped=False, hosts=None, transport=None,
+                  tls=None):
     fresh()
     root = fixtures("good")
-    exe = TRANSPORTS[transport or "WININET"]()
-    with h.Mirror(name.replace(" ", "-"), root, *mirror) as server, \
+    with over_tls(**tls) if tls else nullcontext(TRANSPORTS[transport or "WININET"]()) as exe, \
+            h.Mirror(name.replace(" ", "-"), root, *mirror) as server, \
             program("recovery", exe=exe) as prog:
         start_request(s, SEVENZIP, TARGET)
         if dropped:
@@ -592,11 +597,11 @@ CANCELS = {
 }
 
 
-def cancel_case(s, name, mirror, row, way, moving=False, again=False, transport=None):
+def cancel_case(s, name, mirror, row, way, moving=False, again=False, transport=None, tls=None):
     fresh()
     root = fixtures("good")
-    exe = TRANSPORTS[transport or "WININET"]()
-    with h.Mirror(re.sub(r"\W+", "-", name.split(":")[0]), root, *mirror) as server, \
+    with over_tls(**tls) if tls else nullcontext(TRANSPORTS[transport or "WININET"]()) as exe, \
+            h.Mirror(re.sub(r"\W+", "-", name.split(":")[0]), root, *mirror) as server, \
             program("cancel", exe=exe) as prog:
         start_request(s, SEVENZIP, TARGET)
         window = until(f"{row.name} asked for", lambda: progress_status(s).startswith(row.name) and (
@@ -832,6 +837,142 @@ def extraction_case(s, name, box, win98=False, interpreter=True, damaged=False, 
 
 for _name, _row in EXTRACTIONS.items():
     case("extractions", _name)(lambda s, n=_name, r=_row: extraction_case(s, n, **r))
+
+
+# ------------------------------------------------------------------- TLS --
+
+# A redirect from http to https, which the program follows with TLS of its
+# own on every Windows. The four kinds of program: each label's exe name,
+# the Windows version Wine reports and the DLLs it lacks.
+TLS_KINDS = {"NT, WININET": ("PelmoraTlsNT.exe", None, []),
+             "NT 4.0, no WININET": ("PelmoraTlsNT4.exe", "nt40", ["wininet"]),
+             "98, WININET": ("PelmoraTls98.exe", "win98", []),
+             "98, no WININET": ("PelmoraTls98Bare.exe", "win98", ["wininet"])}
+NT, NT4, W98, W95 = TLS_KINDS
+CERTS = h.lane_folder("wine-certs")
+REDIRECT = fault("redirect", SEVENZIP, "--redirect-to", SECURE)
+SECURE_HOST = SECURE.split("/")[2]
+
+
+def on_443(cert=None, *more):
+    """tools/mirror's options for port 443: TLS with this certificate, or none."""
+    tls = ["--tls-cert", str(CERTS / f"{cert}.pem"), "--tls-key", str(CERTS / f"{cert}.key")]
+    return ["--port", "443", *(tls if cert else []), *more]
+
+
+def tls_server(server, cert):
+    """The command line of nginx or lighttpd serving the packages on port 443."""
+    pem, key, root = CERTS / f"{cert}.pem", CERTS / f"{cert}.key", fixtures("good")
+    conf = WORK / "tls.conf"
+    if server == "nginx":
+        conf.write_text(f"daemon off; master_process off; pid {WORK}/nginx.pid; events {{}}\n"
+                        f"http {{ access_log off;\nserver {{ listen 127.0.0.1:443 ssl; root {root};\n"
+                        f"ssl_certificate {pem}; ssl_certificate_key {key}; }} }}\n")
+        return ["nginx", "-e", str(WORK / "error.log"), "-c", str(conf)]
+    conf.write_text(f'server.document-root = "{root}"\nserver.bind = "127.0.0.1"\n'
+                    f'server.port = 443\nserver.modules += ("mod_openssl")\nssl.engine = "enable"\n'
+                    f'ssl.pemfile = "{pem}"\nssl.privkey = "{key}"\n'
+                    f'server.errorlog = "{WORK}/error.log"\n')
+    return ["lighttpd", "-D", "-f", str(conf)]
+
+
+@contextmanager
+def serving(command):
+    server = subprocess.Popen(command, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        until(f"{command[0]} listening", lambda: listening(443))
+        yield
+    finally:
+        server.terminate()
+        server.wait()
+
+
+@contextmanager
+def over_tls(kind, server, cert="rsa", beside=("pelmora-ca.crt",)):
+    """A copy of the program of this kind with these files beside it (as its
+    user adds trusted issuers), and on port 443 nginx, lighttpd or the mirror
+    with these options; with server None the case's own mirror is there, and
+    the redirect to it on port 80 is made here."""
+    if CERTS not in MADE:  # once a run, like the fixtures
+        certificates.make(CERTS)
+        MADE[CERTS] = CERTS
+    exe = program_copy(*TLS_KINDS[kind])
+    folder = WORK / "beside"
+    folder.mkdir()
+    for f in (exe, *(CERTS / name for name in beside)):
+        shutil.copy(f, folder)
+    with h.Mirror("redirect", fixtures("good"), *REDIRECT) if server is None else \
+            h.Mirror("tls-server", fixtures("good"), *server) if isinstance(server, list) else \
+            serving(tls_server(server, cert)):
+        yield folder / exe.name
+
+
+def tls_failed(reason, skipped=()):
+    """The box of a redirect whose secure connection could not be made."""
+    skips = "".join(f" {n} beside Pelmora Downloader is not a certificate and was skipped."
+                    for n in skipped)
+    return ("Error", "Failed to open URL: %s\r\n\r\nThe server sent this request on to %s, and the "
+            "secure connection to %s could not be made: %s%s" % (
+                SEVENZIP.url, SECURE, SECURE_HOST, reason, skips), "error")
+
+
+def untrusted(issuer):
+    return (f"its certificate was issued by {issuer}, which is not among the issuers Pelmora "
+            "Downloader trusts. To trust it, put its certificate (a .crt file) beside Pelmora "
+            "Downloader.")
+
+
+# Each row: the kinds of program it runs on and the server on port 443 with
+# its certificate and the files beside the program (tls); then the box of a
+# failure, the way out of a cancel, or nothing for a success.
+TLS = {
+    "the package from nginx, an RSA-2048 certificate under the test CA": dict(
+        kinds=list(TLS_KINDS), tls=dict(server="nginx")),
+    "the package from lighttpd, the test CA beside the program in DER form": dict(
+        kinds=[NT], tls=dict(server="lighttpd", beside=["pelmora-ca-der.crt"])),
+    "the package from nginx, an ECDSA P-256 certificate under a P-384 intermediate, the test CA "
+    "in a file of two": dict(kinds=[NT4], tls=dict(server="nginx", cert="ecdsa",
+                                                    beside=["two-cas.crt"])),
+    "a cut resumed over TLS with Range and If-Range": dict(
+        kinds=[W95], mirror=on_443("rsa", *fault("drop", SEVENZIP, "--fault-count", "1")),
+        statuses=["206"], tls=dict(server=None)),
+    "a certificate of an issuer not trusted, the test CA beside": dict(
+        kinds=[NT], tls=dict(server=on_443("rogue")), box=tls_failed(untrusted(
+            certificates.OTHER_CA))),
+    "notes.crt beside the program, no certificate, is named in the box": dict(
+        kinds=[W95], tls=dict(server=on_443("rsa"), beside=["notes.crt"]),
+        box=tls_failed(untrusted(certificates.TEST_CA), ["notes.crt"])),
+    "a certificate for another name": dict(
+        kinds=[NT4], tls=dict(server=on_443("other-name")), box=tls_failed(
+            f"its certificate is for other.pelmora.example, not for {SECURE_HOST}.")),
+    "an expired certificate": dict(
+        kinds=[W98], tls=dict(server=on_443("expired")), box=lambda _: tls_failed(
+            f"its certificate expired on {certificates.EXPIRED_ON}, and the date used is "
+            f"{time.strftime('%Y-%m-%d', time.gmtime())}. Please check that this PC's clock is "
+            "right.")),
+    "a server of TLS 1.0 only": dict(
+        kinds=[NT], tls=dict(server=on_443("rsa", "--tls-max-version", "1.0")), box=tls_failed(
+            "the server speaks none of the secure protocols Pelmora Downloader does (TLS 1.2 with "
+            "ECDHE and ChaCha20-Poly1305 or AES-GCM); it may offer only TLS 1.0 or 1.1, RSA key "
+            "exchange or CBC ciphers.")),
+    "a server that breaks off the handshake": dict(
+        kinds=[W95], tls=dict(server=on_443(None, "--fault", "empty")),
+        box=tls_failed("the server broke off the handshake.")),
+    "a handshake that stalls: given up after 30 s": dict(
+        kinds=[NT4], tls=dict(server=on_443(None, "--fault", "stall")), wait=45, waits=35,
+        box=tls_failed("the server did not answer within 30 seconds.")),
+    "Cancel during a handshake": dict(
+        kinds=[W98], tls=dict(server=on_443(None, "--fault", "stall")), row=SEVENZIP, way="button"),
+}
+for _name, _row in TLS.items():
+    _kinds, _waits = _row.pop("kinds"), _row.pop("waits", 0)
+    _run, _more = ((failure_case, dict(requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP]))
+                   if "box" in _row else (cancel_case, {}) if "way" in _row
+                   else (recovery_case, dict(statuses=[])))
+    for _kind in _kinds:
+        case("TLS", f"{_name} ({_kind})", waits=_waits)(
+            lambda s, n=_name, f=_run, r={"mirror": REDIRECT, **_more, **_row,
+                                          "tls": dict(_row["tls"], kind=_kind)}: f(s, n, **r))
 
 
 if __name__ == "__main__":
