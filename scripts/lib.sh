@@ -31,6 +31,10 @@ ensure_packages() {
     [ -f /usr/lib/lighttpd/mod_openssl.so ] || missing+=(lighttpd lighttpd-mod-openssl)
     command -v openssl >/dev/null || missing+=(openssl)
     command -v unshare >/dev/null || missing+=(util-linux)
+    # BearSSL comes as Debian's source package (scripts/fetch-bearssl), and
+    # the built-in trust anchors from Debian's roots.
+    command -v xz >/dev/null || missing+=(xz-utils)
+    [ -d /usr/share/ca-certificates/mozilla ] || missing+=(ca-certificates)
     missing+=($(missing_fuzzer_packages))
     if [ ${#missing[@]} -gt 0 ]; then
         say "installing ${missing[*]}"
