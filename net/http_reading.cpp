@@ -3,7 +3,7 @@
 // loop of its own.
 #include "net/http_reading.h"
 
-#include "fetch/text.h"
+#include "net/text.h"
 
 namespace {
 
