@@ -34,3 +34,36 @@ if(WIN32)
   target_compile_options(bearssl PRIVATE ${flags} -w)
 endif()
 
+# The built-in trust anchors (net/anchors.h): generated into the build tree
+# from resources/anchors.txt and Debian's ca-certificates by our own tool,
+# which runs on the building machine even when the program is for Windows.
+# Sets OUT_VAR to the generated source.
+function(pelmora_anchor_source out_var)
+  set(out "${CMAKE_BINARY_DIR}/anchors.cpp")
+  set(list "${PELMORA_ROOT}/resources/anchors.txt")
+  set(certs /usr/share/ca-certificates/mozilla)
+  file(GLOB cert_files "${certs}/*.crt")
+  if(CMAKE_CROSSCOMPILING)
+    include(ExternalProject)
+    set(tool "${CMAKE_BINARY_DIR}/anchor_tool/make_anchors")
+    ExternalProject_Add(anchor_tool
+      SOURCE_DIR "${PELMORA_ROOT}/resources/anchor_tool"
+      BINARY_DIR "${CMAKE_BINARY_DIR}/anchor_tool"
+      CMAKE_ARGS -DCMAKE_BUILD_TYPE=Release -DCMAKE_C_COMPILER=cc -DCMAKE_CXX_COMPILER=c++
+        "-DPELMORA_BEARSSL_DIR=${PELMORA_BEARSSL_DIR}"
+      INSTALL_COMMAND ""
+      BUILD_ALWAYS ON
+      BUILD_BYPRODUCTS "${tool}")
+    set(tool_target anchor_tool)
+  else()
+    add_subdirectory("${PELMORA_ROOT}/resources/anchor_tool" "${CMAKE_BINARY_DIR}/anchor_tool")
+    set(tool "$<TARGET_FILE:make_anchors>")
+    set(tool_target make_anchors)
+  endif()
+  add_custom_command(OUTPUT "${out}"
+    COMMAND "${tool}" "${list}" "${certs}" "${out}"
+    DEPENDS ${tool_target} "${tool}" "${list}" ${cert_files}
+    COMMENT "Writing the built-in trust anchors"
+    VERBATIM)
+  set(${out_var} "${out}" PARENT_SCOPE)
+endfunction()

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "net/text.h"
+#include "fetch/text.h"
 
 namespace {
 

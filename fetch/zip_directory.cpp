@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "net/text.h"
+#include "fetch/text.h"
 
 namespace {
 
