@@ -21,7 +21,7 @@
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
 #include "fetch/progress_text.h"
-#include "fetch/text.h"
+#include "net/text.h"
 #include "net/tls_profile.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "fetch/text.h"
+#include "net/text.h"
 
 namespace {
 

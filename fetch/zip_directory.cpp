@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-#include "fetch/text.h"
+#include "net/text.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // loop of its own.
 #include "net/http_reading.h"
 
-#include "fetch/text.h"
+#include "net/text.h"
 
 namespace {
 
@@ -292,6 +292,23 @@ std::string GetRequest(const HttpUrl &url, const std::string &extraHeaders)
         request += ":" + DecimalText(url.port);
     return request + "\r\nUser-Agent: Pelmora Downloader\r\nConnection: close\r\n" +
            extraHeaders + "\r\n";
+}
+
+std::string ProxyGetRequest(const HttpUrl &url, const std::string &extraHeaders)
+{
+    HttpUrl absolute = url;
+    absolute.path = (url.secure ? "https://" : "http://") + url.host;
+    if (url.port != (url.secure ? 443 : 80))
+        absolute.path += ":" + DecimalText(url.port);
+    absolute.path += url.path;
+    return GetRequest(absolute, extraHeaders);
+}
+
+std::string ConnectRequest(const std::string &host, uint16_t port)
+{
+    const std::string target = host + ":" + DecimalText(port);
+    return "CONNECT " + target + " HTTP/1.1\r\nHost: " + target +
+           "\r\nUser-Agent: Pelmora Downloader\r\n\r\n";
 }
 
 HeadState ReadHead(const char *data, size_t size, HttpHead *head, size_t *used)

@@ -22,6 +22,19 @@ bool SplitUrl(const std::string &url, HttpUrl *parts);
 // User-Agent, "Connection: close", then extraHeaders (whole lines ending in
 // CR LF, or "") and the blank line.
 std::string GetRequest(const HttpUrl &url, const std::string &extraHeaders);
+// The same GET sent to a proxy: the whole URL in the request line,
+// "GET http://host[:port]/path HTTP/1.1", the port only when not the
+// scheme's; the Host line as GetRequest gives it.
+std::string ProxyGetRequest(const HttpUrl &url, const std::string &extraHeaders);
+// Asks a proxy for a tunnel to host:port, for https: "CONNECT host:port
+// HTTP/1.1", a Host line with the same host:port, User-Agent, blank line.
+// ReadHead reads the answer. Any 2xx opens the tunnel and has no body,
+// whatever its headers say: the bytes after *used are the server's own and
+// belong to the TLS layer. Any other status is the proxy's own answer (407
+// wants a login, 403 refuses, 5xx could not reach the server) with a body
+// framed as usual, often running to the close; no tunnel is open, so that
+// connection is closed once the answer is read.
+std::string ConnectRequest(const std::string &host, uint16_t port);
 
 struct HttpHead {
     unsigned status = 0;

@@ -18,6 +18,8 @@ ensure_packages() {
     [ -x /usr/lib/wine/wineserver64 ] || missing+=(wine64)
     command -v Xvfb >/dev/null || missing+=(xvfb)
     command -v import >/dev/null || missing+=(imagemagick)
+    # xwininfo: whether X shows a window yet, before it is pictured.
+    command -v xwininfo >/dev/null || missing+=(x11-utils)
     command -v python3 >/dev/null || missing+=(python3)
     command -v cmake >/dev/null || missing+=(cmake)
     command -v g++ >/dev/null || missing+=(g++)

@@ -140,9 +140,40 @@ class Xvfb:
                 os.environ["DISPLAY"] = self.old
 
 
-def screenshot(name):
+def screenshot(name, shows=None, settle=3):
+    """SCREENSHOTS/NAME.png: the screen once it has stopped changing.
+    Windows calls a window visible before X maps it, and Wine paints it only
+    after that, so a capture at once can show nothing, or what was there
+    before. shows: the title of a window to wait for on screen first. Then
+    two captures in a row must agree (for at most settle seconds: a
+    progress window may never hold still that long)."""
+    if shows:
+        deadline = time.monotonic() + 20
+        while not x_window_mapped(shows):
+            if time.monotonic() > deadline:
+                raise RuntimeError(f"X never showed the window {shows!r}")
+            time.sleep(0.05)
+    deadline = time.monotonic() + settle
+    picture = capture_screen()
+    while True:
+        time.sleep(0.1)
+        before, picture = picture, capture_screen()
+        if picture == before or time.monotonic() > deadline:
+            break
     SCREENSHOTS.mkdir(parents=True, exist_ok=True)
-    subprocess.run(["import", "-window", "root", str(SCREENSHOTS / f"{name}.png")], check=True)
+    subprocess.run(["convert", "ppm:-", str(SCREENSHOTS / f"{name}.png")], input=picture,
+                   check=True)
+
+
+def capture_screen():
+    return subprocess.run(["import", "-silent", "-window", "root", "-depth", "8", "ppm:-"],
+                          stdout=subprocess.PIPE, check=True).stdout
+
+
+def x_window_mapped(title):
+    found = subprocess.run(["xwininfo", "-name", title], stdout=subprocess.PIPE,
+                           stderr=subprocess.DEVNULL, text=True).stdout
+    return "Map State: IsViewable" in found
 
 
 class Program:

@@ -1,6 +1,6 @@
 // The program carries no printf family (see app/runtime.cpp), so numbers
 // become text here.
-#include "fetch/text.h"
+#include "net/text.h"
 
 std::string DecimalText(uint32_t value)
 {

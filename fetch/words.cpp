@@ -1,7 +1,7 @@
 // Kept free of windows.h so that it is unit-tested natively.
 #include "fetch/progress_text.h"
 
-#include "fetch/text.h"
+#include "net/text.h"
 
 namespace {
 
