@@ -10,12 +10,13 @@ import subprocess
 
 HOSTS = ("mirror.pelmora.example", "archive.pelmora.example")
 TEST_CA, OTHER_CA = "Pelmora Test CA", "Pelmora Other CA"
-EXPIRED_ON = "2021-01-31"
+EXPIRED_ON, VALID_FROM = "2021-01-31", "2040-01-01"
 # Issuer, names, validity, key and chain of each server certificate.
 SERVERS = {
     "rsa": (TEST_CA, HOSTS, None, "leaf-rsa", []),
     "ecdsa": ("Pelmora Test P-384", HOSTS, None, "leaf-p256", ["Pelmora Test P-384"]),
     "expired": (TEST_CA, HOSTS, ("20200101000000Z", "20210131235959Z"), "leaf-rsa", []),
+    "future": (TEST_CA, HOSTS, ("20400101000000Z", "20441231235959Z"), "leaf-rsa", []),
     "other-name": (TEST_CA, ("other.pelmora.example",), None, "leaf-rsa", []),
     "rogue": (OTHER_CA, HOSTS, None, "leaf-rsa", []),
 }

@@ -896,15 +896,21 @@ def over_tls(kind, server, cert="rsa", beside=("pelmora-ca.crt",)):
     if CERTS not in MADE:  # once a run, like the fixtures
         certificates.make(CERTS)
         MADE[CERTS] = CERTS
-    exe = program_copy(*TLS_KINDS[kind])
+    name, version, without = TLS_KINDS[kind]
     folder = WORK / "beside"
     folder.mkdir()
-    for f in (exe, *(CERTS / name for name in beside)):
+    for f in (program_copy(name, version, without), *(CERTS / n for n in beside)):
         shutil.copy(f, folder)
-    with h.Mirror("redirect", fixtures("good"), *REDIRECT) if server is None else \
-            h.Mirror("tls-server", fixtures("good"), *server) if isinstance(server, list) else \
-            serving(tls_server(server, cert)):
-        yield folder / exe.name
+    command_com = h.PREFIX / "drive_c" / "windows" / "command.com"
+    if version == "win98":  # the interpreter the 95 family runs the extractor with
+        shutil.copy(h.INSPECTOR.parent / "command_com.exe", command_com)
+    try:
+        with h.Mirror("redirect", fixtures("good"), *REDIRECT) if server is None else \
+                h.Mirror("tls-server", fixtures("good"), *server) if isinstance(server, list) else \
+                serving(tls_server(server, cert)):
+            yield folder / name
+    finally:
+        command_com.unlink(missing_ok=True)
 
 
 def tls_failed(reason, skipped=()):
@@ -914,6 +920,10 @@ def tls_failed(reason, skipped=()):
     return ("Error", "Failed to open URL: %s\r\n\r\nThe server sent this request on to %s, and the "
             "secure connection to %s could not be made: %s%s" % (
                 SEVENZIP.url, SECURE, SECURE_HOST, reason, skips), "error")
+
+
+def today():
+    return time.strftime("%Y-%m-%d", time.gmtime())
 
 
 def untrusted(issuer):
@@ -947,9 +957,12 @@ TLS = {
             f"its certificate is for other.pelmora.example, not for {SECURE_HOST}.")),
     "an expired certificate": dict(
         kinds=[W98], tls=dict(server=on_443("expired")), box=lambda _: tls_failed(
-            f"its certificate expired on {certificates.EXPIRED_ON}, and the date used is "
-            f"{time.strftime('%Y-%m-%d', time.gmtime())}. Please check that this PC's clock is "
-            "right.")),
+            f"its certificate expired on {certificates.EXPIRED_ON}, and the date used is {today()}. "
+            "Please check that this PC's clock is right.")),
+    "a certificate not valid yet": dict(
+        kinds=[W98], tls=dict(server=on_443("future")), box=lambda _: tls_failed(
+            f"its certificate is valid only from {certificates.VALID_FROM}, and the date used is "
+            f"{today()}. Please check that this PC's clock is right.")),
     "a server of TLS 1.0 only": dict(
         kinds=[NT], tls=dict(server=on_443("rsa", "--tls-max-version", "1.0")), box=tls_failed(
             "the server speaks none of the secure protocols Pelmora Downloader does (TLS 1.2 with "
