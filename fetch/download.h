@@ -5,43 +5,8 @@
 
 #include <string>
 
+#include "fetch/download_outcome.h"
 #include "net/transport.h"
-
-enum DownloadResult {
-    kDownloaded,       // the whole body is in the file
-    kNoInternet,       // the Internet client could not be set up (error)
-    kNoNetwork,        // neither WININET.DLL nor WSOCK32.DLL is there
-    kCannotConnect,    // no server answered the first request (error)
-    kSecureRedirect,   // sent on to https (url), which could not be followed (error, or 0
-                       // where the transport has no https; secure: why, where TLS is ours)
-    kTooManyRedirects, // sent on more often than kMaxRedirects (url: the last address)
-    kCannotCreate,     // the file could not be opened for writing
-    kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)
-    kConnectionLost,   // nothing arrived for kGiveUpSeconds across attempts
-    kCannotWrite,      // writing failed (error)
-    kCancelled,
-};
-
-struct DownloadOutcome {
-    DownloadResult result;
-    DWORD error;             // system or transport error code, where one is known
-    DWORD status;            // HTTP status for kHttpStatus
-    std::string statusText;
-    DWORD received, length;  // bytes in the file; the body's length, 0 if unknown
-    DWORD attempts;          // requests made for the file
-    DWORD silentSeconds;     // since the file last grew, for kConnectionLost
-    std::string url;         // where a redirect led, for kSecureRedirect and kTooManyRedirects;
-                             // the https address a kCannotConnect failed on
-    SecureTrouble secure;    // why the secure connection to url could not be made
-};
-
-// A first request that no server answers within this long fails; a line
-// that carries the file no further for kGiveUpSeconds, across attempts, is
-// given up: bytes that only arrive again, below the furthest point the file
-// has reached, do not keep it alive.
-const DWORD kFirstContactSeconds = 30;
-const DWORD kGiveUpSeconds = 120;
-const int kMaxRedirects = 5;
 
 // Told of every block that arrives and, each second of a pause before the
 // next attempt, of the seconds left (otherwise 0); on the downloading thread.

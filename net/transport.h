@@ -6,10 +6,9 @@
 #pragma once
 #include <windows.h>
 
-#include <stdint.h>
-
 #include <string>
-#include <vector>
+
+#include "net/secure_trouble.h"
 
 // What the download needs of an answer's head.
 struct HttpAnswer {
@@ -17,27 +16,6 @@ struct HttpAnswer {
     std::string statusText;
     DWORD length;  // Content-Length; 0 when none, or when it is beyond 32 bits
     std::string contentRange, etag, lastModified, location;
-};
-
-// Why a secure connection could not be made, as facts; the words are the
-// program's to choose.
-struct SecureTrouble {
-    enum Kind {
-        kNone,
-        kUntrusted,         // issuer: who issued the top of the chain
-        kWrongName,         // name: whom the certificate is for
-        kExpired,           // certificateDay: its last day; usedDay: the date checked
-        kNotYetValid,       // certificateDay: its first day
-        kNoCommonProtocol,  // TLS 1.0/1.1 only, RSA key exchange only, CBC only...
-        kBrokenOff,         // closed or alerted during the handshake
-        kNoAnswer,          // silent past the first-contact limit
-        kOther,             // code: the TLS library's error
-    };
-    Kind kind = kNone;
-    std::string host, issuer, name;
-    uint32_t certificateDay = 0, usedDay = 0;
-    std::vector<std::string> skippedFiles;  // *.crt beside the program that are not certificates
-    DWORD code = 0;
 };
 
 // Open's error for a server whose TLS the program refuses (its certificate,
