@@ -9,7 +9,8 @@
 #include "app/globals.h"
 #include "app/window_helpers.h"
 #include "fetch/download.h"
-#include "fetch/progress_text.h"
+#include "fetch/progress_meter.h"
+#include "fetch/words.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "fetch/progress_text.h"
+#include "fetch/progress_meter.h"
 
 struct DownloadControl;
 

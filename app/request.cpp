@@ -1,11 +1,10 @@
 // One package request, from the button press to the final box: the folder,
 // the extractor, then the package. This is the only place that turns what
-// happened into a box, into "exit 1", or into the main window coming back.
+// happened into a box, into "exit 1", or into the main window coming back;
+// what the boxes and the status line say is fetch/words.cpp's.
 #include "app/request.h"
 
 #include <shlobj.h>
-
-#include <algorithm>
 
 #include "app/globals.h"
 #include "app/message_wait.h"
@@ -20,69 +19,37 @@
 #include "fetch/extract_check.h"
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
-#include "fetch/progress_text.h"
-#include "net/text.h"
-#include "net/tls_profile.h"
+#include "fetch/words.h"
 
 namespace {
-
-// How a request, or one fetch of it, ends.
-enum Ending {
-    kGoOn,  // the extractor is in place: the request goes on
-    kExtracted,
-    kNotExtracted,  // a package without a folder to extract it to
-    kUserCancelled,
-    kNoFolder,
-    kFolderRefused,
-    kNoWindowsFolder,
-    kNoInternetClient,
-    kUrlFailed,
-    kOutputFailed,
-    kChecksumFailed,
-    kExtractFailed,
-    kTransferFailed,  // shown as kChecksumFailed, with the reason after it
-};
 
 // Which file a fetch is for: the extractor has nothing to extract.
 enum FetchOf { kExtractorFetch, kPackageFetch };
 
-// What the user is told of each ending: the text (followed by the ending's
-// details; NULL for no box), caption, icon, and whether the program ends
-// with exit code 1.
+// How each ending's box looks (fetch/words.cpp says what it says), and
+// whether the program then ends with exit code 1.
 struct EndingBox {
-    const char *text;
-    const char *caption;
     UINT icon;
     bool endsProgram;
 };
 
 const EndingBox kEndingBoxes[] = {
-    {NULL, NULL, 0, false},  // kGoOn
-    {"File downloaded and extracted successfully to: ", "Task succesfull", MB_ICONINFORMATION,
-     false},
-    {"No extract path selected.", "Skipping extraction.", MB_ICONWARNING, false},
-    {NULL, NULL, 0, false},  // kUserCancelled
-    {"Extract path not selected. Please select an extract path before downloading.", "Error",
-     MB_ICONERROR, false},
-    {"The folder ", "Error", MB_ICONERROR, false},
-    {"The WINDIR environment variable is not set, so the Windows folder and its TEMP folder "
-     "cannot be found. Nothing was downloaded.",
-     "Error", MB_ICONERROR, false},
-    {"The Internet connection could not be set up, so ", "Error", MB_ICONERROR, false},
-    {"Failed to open URL: ", "Error", MB_ICONERROR, true},
-    {"Failed to open the output file for writing", "Error", MB_ICONERROR, true},
-    {"Checksum Failed", "Failed.", MB_ICONWARNING, true},
-    {"", "Error", MB_ICONERROR, false},  // kExtractFailed: the details say it all
+    {0, false},                   // kGoOn: no box
+    {MB_ICONINFORMATION, false},  // kExtracted
+    {MB_ICONWARNING, false},      // kNotExtracted
+    {0, false},                   // kUserCancelled: no box
+    {MB_ICONERROR, false},        // kNoFolder
+    {MB_ICONERROR, false},        // kFolderRefused
+    {MB_ICONERROR, false},        // kNoWindowsFolder
+    {MB_ICONERROR, false},        // kNoInternetClient
+    {MB_ICONERROR, true},         // kUrlFailed
+    {MB_ICONERROR, true},         // kOutputFailed
+    {MB_ICONWARNING, true},       // kChecksumFailed
+    {MB_ICONERROR, false},        // kExtractFailed
+    {MB_ICONWARNING, true},       // kTransferFailed: as kChecksumFailed
 };
-static_assert(sizeof kEndingBoxes / sizeof kEndingBoxes[0] == kExtractFailed + 1,
-              "one box for each ending but the last, in the order of the endings");
-
-// A transfer that failed was always told as a failed checksum, the reason
-// after it; it keeps that box.
-const EndingBox &BoxOf(Ending ending)
-{
-    return kEndingBoxes[ending == kTransferFailed ? kChecksumFailed : ending];
-}
+static_assert(sizeof kEndingBoxes / sizeof kEndingBoxes[0] == kTransferFailed + 1,
+              "one box for each ending, in the order of the endings");
 
 std::string AskForExtractFolder(HWND owner, std::string *refusal);
 bool DownloadAndExtract(const PackageEntry &package, FetchOf what,
@@ -107,10 +74,7 @@ void RequestPackage(HWND hwnd, const PackageEntry &package)
         return;
     }
 
-    MessageBoxA(NULL,
-                "It will now download and extract the specific file.\r\n Depending on the size of "
-                "the file that can take up to a min.\r\n",
-                "Start Task", MB_ICONINFORMATION);
+    MessageBoxA(NULL, kStartBox.text, kStartBox.caption, MB_ICONINFORMATION);
     // The extractor comes first, downloaded or a verified copy at hand; a
     // package is never fetched when that did not work out.
     if (!DownloadAndExtract(package, kExtractorFetch, std::string()))
@@ -151,13 +115,12 @@ std::string AskForExtractFolder(HWND owner, std::string *refusal)
     // The interpreter would expand %NAME% in the command line and extract
     // somewhere else.
     if (path.find('%') != std::string::npos) {
-        *refusal = path + " has a % in its name, which the command interpreter would change, so "
-                   "the files would land in another folder. Please choose another folder.";
+        *refusal = PercentInFolderText(path);
         return "";
     }
     g_extractPath = path;
     g_pathSelected = true;
-    LogLine("Extract path selected: " + path);
+    LogLine(FolderChosenLine(path));
     return path;
 }
 
@@ -196,32 +159,6 @@ bool DownloadAndExtract(const PackageEntry &package, FetchOf what,
 }
 
 const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName);
-// Where a request's files can come from when there is no network: the
-// copies it looks for beside the program before it downloads.
-std::string CopiesBesideText(const PackageEntry &package)
-{
-    return std::string("Copies of ") + kExtractorEntry.fileName + " and " + package.fileName +
-           " put beside Pelmora Downloader (on a floppy or CD, say) are used instead of downloads.";
-}
-
-// A redirect to https, which plain HTTP cannot follow: where it led, and
-// what works on this Windows instead. Only WININET, which tried (and has an
-// error to show), knows of a proxy.
-std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string &fileName)
-{
-    const bool tried = outcome.error != 0;
-    return "The server sent this request on to " + outcome.url + ", a secure (https) address, " +
-           (tried ? "and the secure connection to it could not be made (error " +
-                        DecimalText(outcome.error) + ")"
-                  : std::string("which this Windows cannot open without Internet Explorer")) +
-           ". What works instead: " +
-           (tried ? "an HTTP proxy on the LAN that fetches https addresses for this PC, set in "
-                    "Internet Options; "
-                  : "") +
-           "a mirror on the LAN that serves the files over plain http; or " + fileName +
-           " put beside Pelmora Downloader.";
-}
-
 Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
                       const PackageEntry &package, const std::string &path, std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
@@ -235,18 +172,18 @@ Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPat
 {
     const PackageEntry &file = FetchedFile(package, what);
     const std::string fileName = file.fileName;
-    ShowStatus(progressWindow, "Checking " + fileName + "...");
+    ShowStatus(progressWindow, CheckingText(fileName));
     DWORD size;
     if (const char *where = CopyAtHand(paths, fileName)) {
         size = FileSize(paths.downloadPath);
         ShowProgress(progressWindow, size, size);
-        ShowStatus(progressWindow, fileName + ": the copy " + where + " is used");
+        ShowStatus(progressWindow, CopyUsedText(fileName, where));
     } else {
         const DownloadOutcome outcome =
             DownloadBesideWindows(file.url, paths.downloadPath, fileName, progressWindow);
         if (outcome.result != kDownloaded)
             return DownloadEnding(outcome, file, package, paths.downloadPath, detail);
-        ShowStatus(progressWindow, "Checking " + fileName + "...");
+        ShowStatus(progressWindow, CheckingText(fileName));
         if (!ChecksumMatches(paths.downloadPath, fileName)) {
             DeleteFileA(paths.downloadPath.c_str());
             return kChecksumFailed;
@@ -258,11 +195,10 @@ Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPat
     if (extractFolder.empty())
         return kNotExtracted;
 
-    ShowStatus(progressWindow, "Extracting " + fileName + " into " + extractFolder + "...");
-    *detail = ExtractionTrouble(paths, extractFolder);
-    if (!detail->empty()) {
-        *detail += "\r\n\r\n" + fileName + " was downloaded but could not be extracted to: " +
-                   extractFolder;
+    ShowStatus(progressWindow, ExtractingText(fileName, extractFolder));
+    const std::string trouble = ExtractionTrouble(paths, extractFolder);
+    if (!trouble.empty()) {
+        *detail = ExtractFailedText(trouble, fileName, extractFolder);
         return kExtractFailed;
     }
     ShowStatus(progressWindow, DoneText(fileName, size));
@@ -277,111 +213,40 @@ std::string SystemText(DWORD error)
     FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                        FORMAT_MESSAGE_IGNORE_INSERTS,
                    NULL, error, 0, reinterpret_cast<char *>(&text), 0, NULL);
-    std::string words = text ? text : "error " + DecimalText(error);
+    std::string words = text ? text : ErrorNumberText(error);
     LocalFree(text);
     while (!words.empty() && (words.back() == '\n' || words.back() == '\r' || words.back() == '.'))
         words.pop_back();
     return words;
 }
 
-// Why a transfer failed, in words, after the fixed first line.
-std::string TransferTrouble(const DownloadOutcome &outcome, const std::string &path)
-{
-    switch (outcome.result) {
-    case kHttpStatus:
-        return "The server answered " + DecimalText(outcome.status) + " " + outcome.statusText +
-               ".";
-    case kTooManyRedirects:
-        return "The server sent the request on more than " + DecimalText(kMaxRedirects) +
-               " times; the last address was " + outcome.url + ".";
-    case kConnectionLost:
-        return "The connection was lost after " + DecimalText(outcome.received) +
-               (outcome.length ? " of " + DecimalText(outcome.length) : std::string()) +
-               " bytes; " + DecimalText(outcome.attempts) + " attempts over " +
-               DurationText(outcome.silentSeconds) + ".";
-    default: {  // kCannotWrite
-        std::string shown = path;
-        std::replace(shown.begin(), shown.end(), '/', '\\');
-        const bool full = outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL;
-        return "The file could not be written to " + shown + ": " +
-               (full ? std::string("the disk is full") : SystemText(outcome.error)) + ".";
-    }
-    }
-}
-
 // How a download that did not bring the file ends; package is the one the
 // request is for, file the one fetched (it or the extractor).
-// Why the program's own TLS could not reach an https address, in words a
-// user can act on.
-std::string SecureFailureReason(const SecureTrouble &trouble)
-{
-    switch (trouble.kind) {
-    case SecureTrouble::kUntrusted:
-        return "its certificate was issued by " + trouble.issuer +
-               ", which is not among the issuers Pelmora Downloader trusts. To trust it, put its "
-               "certificate (a .crt file) beside Pelmora Downloader.";
-    case SecureTrouble::kWrongName:
-        return "its certificate is for " + trouble.name + ", not for " + trouble.host + ".";
-    case SecureTrouble::kExpired:
-    case SecureTrouble::kNotYetValid:
-        return std::string(trouble.kind == SecureTrouble::kExpired
-                               ? "its certificate expired on "
-                               : "its certificate is valid only from ") +
-               DateText(trouble.certificateDay) + ", and the date used is " +
-               DateText(trouble.usedDay) + ". Please check that this PC's clock is right.";
-    case SecureTrouble::kNoCommonProtocol:
-        return "the server speaks none of the secure protocols Pelmora Downloader does (TLS 1.2 "
-               "with ECDHE and ChaCha20-Poly1305 or AES-GCM); it may offer only TLS 1.0 or 1.1, "
-               "RSA key exchange or CBC ciphers.";
-    case SecureTrouble::kBrokenOff:
-        return "the server broke off the handshake.";
-    case SecureTrouble::kNoAnswer:
-        return "the server did not answer within " + DecimalText(kFirstContactSeconds) +
-               " seconds.";
-    default:
-        return "the secure protocol failed (error " + DecimalText(trouble.code) + ").";
-    }
-}
-
-std::string SecureFailureText(const DownloadOutcome &outcome)
-{
-    std::string text = "The server sent this request on to " + outcome.url +
-                       ", and the secure connection to " + outcome.secure.host +
-                       " could not be made: " + SecureFailureReason(outcome.secure);
-    for (const std::string &file : outcome.secure.skippedFiles)
-        text += " " + file + " beside Pelmora Downloader is not a certificate and was skipped.";
-    return text;
-}
-
 Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
                       const PackageEntry &package, const std::string &path, std::string *detail)
 {
-    const std::string url = file.url;
-    const std::string fileName = file.fileName;
     switch (outcome.result) {
     case kCancelled:
         return kUserCancelled;
     case kNoInternet:
-        *detail = fileName + " was not downloaded.";
+        *detail = NotDownloadedText(file.fileName);
         return kNoInternetClient;
     case kNoNetwork:
-        *detail = fileName + " was not downloaded: this Windows has neither WININET.DLL (which "
-                  "Internet Explorer installs) nor WSOCK32.DLL (which comes with TCP/IP, from "
-                  "the Network control panel). " + CopiesBesideText(package);
+        *detail = NoNetworkText(file.fileName, package.fileName);
         return kNoInternetClient;
     case kCannotConnect:
     case kSecureRedirect:
-        if (outcome.secure.kind != SecureTrouble::kNone)
-            *detail = url + "\r\n\r\n" + SecureFailureText(outcome);
-        else if (outcome.result == kSecureRedirect)
-            *detail = url + "\r\n\r\n" + SecureRedirectText(outcome, fileName);
-        else
-            *detail = url + "\r\n\r\nError code: " + DecimalText(outcome.error);
+        *detail = UrlFailedText(outcome, file.url, file.fileName);
         return kUrlFailed;
     case kCannotCreate:
         return kOutputFailed;
+    case kCannotWrite: {
+        const bool full = outcome.error == ERROR_DISK_FULL || outcome.error == ERROR_HANDLE_DISK_FULL;
+        *detail = CannotWriteText(path, full, full ? std::string() : SystemText(outcome.error));
+        return kTransferFailed;
+    }
     default:
-        *detail = "\r\n\r\n" + TransferTrouble(outcome, path);
+        *detail = TransferFailedText(outcome);
         return kTransferFailed;
     }
 }
@@ -423,44 +288,25 @@ bool ChecksumMatches(const std::string &path, const std::string &fileName)
     return sum == ExpectedChecksum(fileName);
 }
 
-// "3 of 14 files are missing from C:\Apps, the first is 7-Zip\7z.exe.", or
-// "" when every member is in place.
-std::string MissingFiles(const ExtractCheck &check, const std::string &folder)
-{
-    if (!check.readable)
-        return "The archive's table of contents could not be read, so the extracted files could "
-               "not be checked.";
-    const unsigned bad = check.missing + check.different;
-    if (!bad)
-        return "";
-    return DecimalText(bad) + " of " + DecimalText(check.total) +
-           (check.total == 1 ? " file " : " files ") + (bad == 1 ? "is" : "are") +
-           (check.different ? " missing or different in " : " missing from ") + folder +
-           ", the first is " + check.first + ".";
-}
-
 // Runs the extractor, then looks for every member of the archive in the
 // folder. What went wrong, or "" when the files are there.
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder)
 {
     const ExtractorRun run = StartExtractor(paths, folder);
     if (run.folderTooLong)
-        return "The name of the folder " + folder + " is too long for the command interpreter "
-               "of Windows 95, 98 and Me, even in its short 8.3 form: the files would land in "
-               "another folder. Please choose a folder with a shorter name.";
+        return FolderTooLongText(folder);
     if (!run.process)
-        return "The extractor could not be started.";
+        return kExtractorNotStarted;
     WaitWhileDispatching(run.process);
     DWORD exitCode = 0;
     GetExitCodeProcess(run.process, &exitCode);
     CloseHandle(run.process);
     ExtractCheck check = ExtractCheck();
     RunBesideWindows([&] { check = CheckExtracted(paths.downloadPath, folder); });
-    std::string trouble = MissingFiles(check, folder);
+    const std::string missing = MissingFilesText(check, folder);
     if (run.exitCodeKnown && exitCode != 0)
-        trouble = "The extractor failed (exit code " + DecimalText(exitCode) + ")." +
-                  (trouble.empty() ? "" : " " + trouble);
-    return trouble;
+        return ExtractorFailedText(exitCode, missing);
+    return missing;
 }
 
 // Tells the user how a fetch or request ended; a fatal failure ends the
@@ -469,9 +315,10 @@ std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder
 // the main window comes back. True when the request goes on.
 bool End(HWND progressWindow, Ending ending, const std::string &detail)
 {
-    const EndingBox &box = BoxOf(ending);
+    const EndingBox &box = kEndingBoxes[ending];
+    const BoxWords words = EndingWords(ending);
     if (box.endsProgram) {
-        MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
+        MessageBoxA(NULL, (words.text + detail).c_str(), words.caption, box.icon);
         ExitProgram(1);
     }
     if (progressWindow && ending != kExtracted) {
@@ -484,8 +331,8 @@ bool End(HWND progressWindow, Ending ending, const std::string &detail)
         ShowWindow(g_hMainWnd, SW_SHOW);
         UpdateWindow(g_hMainWnd);
     }
-    if (box.text)
-        MessageBoxA(NULL, (box.text + detail).c_str(), box.caption, box.icon);
+    if (words.text)
+        MessageBoxA(NULL, (words.text + detail).c_str(), words.caption, box.icon);
     if (progressWindow)
         DestroyWindow(progressWindow);
     return ending == kGoOn;

@@ -1,12 +1,13 @@
 // Kept free of windows.h so that it is unit-tested natively.
-#include "fetch/progress_text.h"
+#include "fetch/words.h"
 
+#include <algorithm>
+
+#include "fetch/catalogue.h"
 #include "net/text.h"
+#include "net/tls_profile.h"
 
 namespace {
-
-const int kSamples = sizeof(RateMeter().ticks) / sizeof(uint32_t);
-const uint32_t kSampleSpacingMs = 500;
 
 // Rounded up, so that a started file never shows 0 KB.
 std::string Kilobytes(uint32_t bytes)
@@ -44,38 +45,89 @@ std::string Counts(const std::string &fileName, uint32_t received, uint32_t leng
     return fileName + ": " + Kilobytes(received) + (length ? " of " + Kilobytes(length) : "");
 }
 
+// "45 seconds", "2 minutes": how long a line has been tried.
+std::string DurationText(uint32_t seconds)
+{
+    if (seconds < 90)
+        return DecimalText(seconds) + (seconds == 1 ? " second" : " seconds");
+    return DecimalText((seconds + 30) / 60) + " minutes";
+}
+
+// Where a request's files can come from when there is no network: the
+// copies it looks for beside the program before it downloads.
+std::string CopiesBesideText(const std::string &packageFileName)
+{
+    return std::string("Copies of ") + kExtractorEntry.fileName + " and " + packageFileName +
+           " put beside Pelmora Downloader (on a floppy or CD, say) are used instead of downloads.";
+}
+
+// A redirect to https, which plain HTTP cannot follow: where it led, and
+// what works on this Windows instead. Only WININET, which tried (and has an
+// error to show), knows of a proxy.
+std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string &fileName)
+{
+    const bool tried = outcome.error != 0;
+    return "The server sent this request on to " + outcome.url + ", a secure (https) address, " +
+           (tried ? "and the secure connection to it could not be made (error " +
+                        DecimalText(outcome.error) + ")"
+                  : std::string("which this Windows cannot open without Internet Explorer")) +
+           ". What works instead: " +
+           (tried ? "an HTTP proxy on the LAN that fetches https addresses for this PC, set in "
+                    "Internet Options; "
+                  : "") +
+           "a mirror on the LAN that serves the files over plain http; or " + fileName +
+           " put beside Pelmora Downloader.";
+}
+
+// Why the program's own TLS could not reach an https address, in words a
+// user can act on.
+std::string SecureFailureReason(const SecureTrouble &trouble)
+{
+    switch (trouble.kind) {
+    case SecureTrouble::kUntrusted:
+        return "its certificate was issued by " + trouble.issuer +
+               ", which is not among the issuers Pelmora Downloader trusts. To trust it, put its "
+               "certificate (a .crt file) beside Pelmora Downloader.";
+    case SecureTrouble::kWrongName:
+        return "its certificate is for " + trouble.name + ", not for " + trouble.host + ".";
+    case SecureTrouble::kExpired:
+    case SecureTrouble::kNotYetValid:
+        return std::string(trouble.kind == SecureTrouble::kExpired
+                               ? "its certificate expired on "
+                               : "its certificate is valid only from ") +
+               DateText(trouble.certificateDay) + ", and the date used is " +
+               DateText(trouble.usedDay) + ". Please check that this PC's clock is right.";
+    case SecureTrouble::kNoCommonProtocol:
+        return "the server speaks none of the secure protocols Pelmora Downloader does (TLS 1.2 "
+               "with ECDHE and ChaCha20-Poly1305 or AES-GCM); it may offer only TLS 1.0 or 1.1, "
+               "RSA key exchange or CBC ciphers.";
+    case SecureTrouble::kBrokenOff:
+        return "the server broke off the handshake.";
+    case SecureTrouble::kNoAnswer:
+        return "the server did not answer within " + DecimalText(kFirstContactSeconds) +
+               " seconds.";
+    default:
+        return "the secure protocol failed (" + ErrorNumberText(trouble.code) + ").";
+    }
+}
+
+std::string SecureFailureText(const DownloadOutcome &outcome)
+{
+    std::string text = "The server sent this request on to " + outcome.url +
+                       ", and the secure connection to " + outcome.secure.host +
+                       " could not be made: " + SecureFailureReason(outcome.secure);
+    for (const std::string &file : outcome.secure.skippedFiles)
+        text += " " + file + " beside Pelmora Downloader is not a certificate and was skipped.";
+    return text;
+}
+
 }  // namespace
 
-void ResetRate(RateMeter *meter)
-{
-    meter->newest = 0;
-    meter->samples = 0;
-}
+// The progress window's status line
 
-void AddSample(RateMeter *meter, uint32_t tickMs, uint32_t received)
+std::string CheckingText(const std::string &fileName)
 {
-    if (meter->samples) {
-        if (received < meter->counts[meter->newest])  // the file started over
-            ResetRate(meter);
-        else if (tickMs - meter->ticks[meter->newest] < kSampleSpacingMs)
-            return;
-    }
-    meter->newest = (meter->newest + 1) % kSamples;
-    meter->ticks[meter->newest] = tickMs;
-    meter->counts[meter->newest] = received;
-    if (meter->samples < kSamples)
-        ++meter->samples;
-}
-
-uint32_t BytesPerSecond(const RateMeter &meter)
-{
-    const int oldest = (meter.newest - meter.samples + 1 + kSamples) % kSamples;
-    const uint32_t span = meter.ticks[meter.newest] - meter.ticks[oldest];
-    if (meter.samples < 2 || span < 1000)
-        return 0;
-    // In 32 bits: the program avoids the 64-bit helpers of the prebuilt run-time.
-    const uint32_t bytes = meter.counts[meter.newest] - meter.counts[oldest];
-    return bytes / span * 1000 + bytes % span * 1000 / span;
+    return "Checking " + fileName + "...";
 }
 
 std::string ProgressText(const std::string &fileName, uint32_t received, uint32_t length,
@@ -98,19 +150,160 @@ std::string RetryText(const std::string &fileName, uint32_t received, uint32_t l
            DecimalText(seconds) + " s";
 }
 
+std::string CopyUsedText(const std::string &fileName, const char *where)
+{
+    return fileName + ": the copy " + where + " is used";
+}
+
+std::string ExtractingText(const std::string &fileName, const std::string &folder)
+{
+    return "Extracting " + fileName + " into " + folder + "...";
+}
+
 std::string DoneText(const std::string &fileName, uint32_t received)
 {
     return fileName + ": " + Kilobytes(received) + ", done";
 }
 
-std::string DurationText(uint32_t seconds)
+// The boxes
+
+const BoxWords kStartBox = {
+    "It will now download and extract the specific file.\r\n Depending on the size of the file "
+    "that can take up to a min.\r\n",
+    "Start Task"};
+
+namespace {
+
+const BoxWords kEndingWords[] = {
+    {NULL, NULL},  // kGoOn
+    {"File downloaded and extracted successfully to: ", "Task succesfull"},
+    {"No extract path selected.", "Skipping extraction."},
+    {NULL, NULL},  // kUserCancelled
+    {"Extract path not selected. Please select an extract path before downloading.", "Error"},
+    {"The folder ", "Error"},
+    {"The WINDIR environment variable is not set, so the Windows folder and its TEMP folder "
+     "cannot be found. Nothing was downloaded.",
+     "Error"},
+    {"The Internet connection could not be set up, so ", "Error"},
+    {"Failed to open URL: ", "Error"},
+    {"Failed to open the output file for writing", "Error"},
+    {"Checksum Failed", "Failed."},
+    {"", "Error"},  // kExtractFailed: the details say it all
+    // A transfer that failed was always told as a failed checksum, the
+    // reason after it; it keeps that box.
+    {"Checksum Failed", "Failed."},  // kTransferFailed
+};
+static_assert(sizeof kEndingWords / sizeof kEndingWords[0] == kTransferFailed + 1,
+              "one box for each ending, in the order of the endings");
+
+}  // namespace
+
+BoxWords EndingWords(Ending ending)
 {
-    if (seconds < 90)
-        return DecimalText(seconds) + (seconds == 1 ? " second" : " seconds");
-    return DecimalText((seconds + 30) / 60) + " minutes";
+    return kEndingWords[ending];
 }
 
-int BarShift(uint32_t length)
+// The details of an ending, after its box's first words
+
+std::string PercentInFolderText(const std::string &folder)
 {
-    return length > 0x7FFFFFFF ? 10 : 0;
+    return folder + " has a % in its name, which the command interpreter would change, so the "
+                    "files would land in another folder. Please choose another folder.";
+}
+
+std::string NotDownloadedText(const std::string &fileName)
+{
+    return fileName + " was not downloaded.";
+}
+
+std::string NoNetworkText(const std::string &fileName, const std::string &packageFileName)
+{
+    return fileName + " was not downloaded: this Windows has neither WININET.DLL (which "
+                      "Internet Explorer installs) nor WSOCK32.DLL (which comes with TCP/IP, "
+                      "from the Network control panel). " +
+           CopiesBesideText(packageFileName);
+}
+
+std::string UrlFailedText(const DownloadOutcome &outcome, const std::string &url,
+                          const std::string &fileName)
+{
+    if (outcome.secure.kind != SecureTrouble::kNone)
+        return url + "\r\n\r\n" + SecureFailureText(outcome);
+    if (outcome.result == kSecureRedirect)
+        return url + "\r\n\r\n" + SecureRedirectText(outcome, fileName);
+    return url + "\r\n\r\nError code: " + DecimalText(outcome.error);
+}
+
+std::string TransferFailedText(const DownloadOutcome &outcome)
+{
+    switch (outcome.result) {
+    case kHttpStatus:
+        return "\r\n\r\nThe server answered " + DecimalText(outcome.status) + " " +
+               outcome.statusText + ".";
+    case kTooManyRedirects:
+        return "\r\n\r\nThe server sent the request on more than " + DecimalText(kMaxRedirects) +
+               " times; the last address was " + outcome.url + ".";
+    default:  // kConnectionLost
+        return "\r\n\r\nThe connection was lost after " + DecimalText(outcome.received) +
+               (outcome.length ? " of " + DecimalText(outcome.length) : std::string()) +
+               " bytes; " + DecimalText(outcome.attempts) + " attempts over " +
+               DurationText(outcome.silentSeconds) + ".";
+    }
+}
+
+std::string CannotWriteText(const std::string &path, bool diskFull,
+                            const std::string &systemWords)
+{
+    std::string shown = path;
+    std::replace(shown.begin(), shown.end(), '/', '\\');
+    return "\r\n\r\nThe file could not be written to " + shown + ": " +
+           (diskFull ? std::string("the disk is full") : systemWords) + ".";
+}
+
+std::string ExtractFailedText(const std::string &trouble, const std::string &fileName,
+                              const std::string &folder)
+{
+    return trouble + "\r\n\r\n" + fileName + " was downloaded but could not be extracted to: " +
+           folder;
+}
+
+std::string FolderTooLongText(const std::string &folder)
+{
+    return "The name of the folder " + folder + " is too long for the command interpreter of "
+           "Windows 95, 98 and Me, even in its short 8.3 form: the files would land in another "
+           "folder. Please choose a folder with a shorter name.";
+}
+
+const char kExtractorNotStarted[] = "The extractor could not be started.";
+
+std::string MissingFilesText(const ExtractCheck &check, const std::string &folder)
+{
+    if (!check.readable)
+        return "The archive's table of contents could not be read, so the extracted files could "
+               "not be checked.";
+    const unsigned bad = check.missing + check.different;
+    if (!bad)
+        return "";
+    return DecimalText(bad) + " of " + DecimalText(check.total) +
+           (check.total == 1 ? " file " : " files ") + (bad == 1 ? "is" : "are") +
+           (check.different ? " missing or different in " : " missing from ") + folder +
+           ", the first is " + check.first + ".";
+}
+
+std::string ExtractorFailedText(uint32_t exitCode, const std::string &missing)
+{
+    return "The extractor failed (exit code " + DecimalText(exitCode) + ")." +
+           (missing.empty() ? "" : " " + missing);
+}
+
+// Anywhere
+
+std::string ErrorNumberText(uint32_t error)
+{
+    return "error " + DecimalText(error);
+}
+
+std::string FolderChosenLine(const std::string &folder)
+{
+    return "Extract path selected: " + folder;
 }

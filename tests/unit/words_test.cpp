@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "fetch/progress_text.h"
+#include "fetch/words.h"
 
-TEST(ProgressTextTest, CountsRateAndTimeLeftAsFarAsKnown)
+TEST(WordsTest, CountsRateAndTimeLeftAsFarAsKnown)
 {
     const struct {
         uint32_t received, length, rate;
@@ -22,29 +22,4 @@ TEST(ProgressTextTest, CountsRateAndTimeLeftAsFarAsKnown)
         EXPECT_EQ(ProgressText("7z920.zip", c.received, c.length, c.rate), c.text);
     EXPECT_EQ(RetryText("7z920.zip", 240 * 1024, 540 * 1024, 8),
               "7z920.zip: 240 KB of 540 KB; the line dropped, trying again in 8 s");
-}
-
-TEST(ProgressTextTest, RateOverTheLastFewSecondsAndAfreshWhenTheFileStartsOver)
-{
-    RateMeter meter;
-    ResetRate(&meter);
-    AddSample(&meter, 1000, 0);
-    EXPECT_EQ(BytesPerSecond(meter), 0u);  // nothing measured yet
-    for (uint32_t t = 1250; t <= 3000; t += 250)
-        AddSample(&meter, t, (t - 1000) * 10);  // 10 KB/s, sampled 4 times a second
-    EXPECT_EQ(BytesPerSecond(meter), 10000u);
-    for (uint32_t t = 3500; t <= 20000; t += 500)
-        AddSample(&meter, t, 20000 + (t - 3000));  // then 1 KB/s
-    EXPECT_EQ(BytesPerSecond(meter), 1000u);    // the old rate has left the window
-    AddSample(&meter, 20500, 100);              // started over from 0
-    EXPECT_EQ(BytesPerSecond(meter), 0u);
-}
-
-TEST(ProgressTextTest, BarRangeFitsASigned32BitNumber)
-{
-    for (uint32_t length : {1u, 0x7FFFFFFFu, 0x80000000u, 0xFFFFFFFFu}) {
-        SCOPED_TRACE(length);
-        EXPECT_LE(length >> BarShift(length), 0x7FFFFFFFu);
-        EXPECT_GE(length >> BarShift(length), length / 1024);  // no coarser than kilobytes
-    }
 }
