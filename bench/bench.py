@@ -19,7 +19,8 @@ import check_exe  # noqa: E402
 
 PAIRS = int(sys.argv[1]) if len(sys.argv) > 1 else 5
 WIN32 = h.BUILD / "win32"
-WORK = h.BUILD / "bench"
+# A lane (PELMORA_LANE) has its own work folder as it has its own prefix.
+WORK = h.lane_folder("bench")
 BIG = WORK / "big.bin"
 SEVENZIP = h.CATALOGUE["7z920.zip"]
 FOLDER = "Bench"
@@ -218,6 +219,11 @@ def main():
             lambda: startup_ms(screen, WIN32 / "bench" / "one_window.exe", "BenchWindow")), "ms")
         screen.close()
         h.stop_wineserver()
+
+    # What TLS costs an i486, counted in instructions (built by scripts/bench).
+    print(flush=True)
+    import tls_cost  # noqa: E402
+    tls_cost.main()
 
 
 if __name__ == "__main__":
