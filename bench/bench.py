@@ -5,6 +5,7 @@ noisy, so absolute times mean little). Run through scripts/bench, inside
 the namespace where the catalogue hosts resolve to the local mirror."""
 import random
 import shutil
+import socket
 import statistics
 import subprocess
 import sys
@@ -13,6 +14,7 @@ import zipfile
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "wine"))
+import certificates  # noqa: E402
 import harness as h  # noqa: E402
 sys.path.insert(0, str(h.ROOT / "tests" / "audit"))
 import check_exe  # noqa: E402
@@ -130,14 +132,99 @@ def bare_request(mirror, winsock=False):
     return transfer_ms(mirror, SEVENZIP.path)
 
 
-def winsock_program():
+def winsock_program(folder=WORK):
     """A copy of the program with WININET taken away, so it downloads over
     its own HTTP on Winsock."""
-    exe = WORK / "PelmoraWinsock.exe"
+    exe = folder / "PelmoraWinsock.exe"
     shutil.copy(WIN32 / "PelmoraDownloader.exe", exe)
     h.wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\PelmoraWinsock.exe\DllOverrides",
            "/v", "wininet", "/d", "", "/f", check=True)
     return exe
+
+
+def listening(port):
+    with socket.socket() as probe:
+        return probe.connect_ex(("127.0.0.1", port)) == 0
+
+
+CERTS = WORK / "certs"
+SECURE = f"https://{SEVENZIP.host}{SEVENZIP.path}"
+
+
+class Nginx:
+    """nginx serving ROOT on PORT, with TLS under the test CA's RSA-2048
+    certificate on 443. requests() reads its access log as Mirror's:
+    $request_time is the ms column (from the request read to the last byte
+    handed to the system, as the mirror's), the TLS spoken the tls one."""
+
+    def __init__(self, name, root, port):
+        self.log, self.port = h.LOGS / f"{name}.nginx.log", port
+        self.log.unlink(missing_ok=True)
+        tls = (f" ssl; ssl_certificate {CERTS / 'rsa.pem'}; ssl_certificate_key {CERTS / 'rsa.key'}"
+               if port == 443 else "")
+        conf = WORK / f"{name}.nginx.conf"
+        conf.write_text(f"daemon off; master_process off; pid {WORK}/{name}.pid; events {{}}\n"
+                        "http { log_format timed '$uri\\t$status\\t$body_bytes_sent\\t$request_time"
+                        "\\t$ssl_protocol $ssl_cipher';\n"
+                        f"access_log {self.log} timed;\n"
+                        f"server {{ listen 127.0.0.1:{port}{tls}; root {root}; }} }}\n")
+        self.proc = subprocess.Popen(["nginx", "-e", str(WORK / f"{name}.error.log"), "-c", str(conf)],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        h.until(f"nginx on port {port}", lambda: listening(port))
+
+    def requests(self):
+        rows = [line.split("\t") for line in self.log.read_text().splitlines()]
+        return [dict(path=p, status=s, bytes=b, ms=round(float(t) * 1000), tls=tls)
+                for p, s, b, t, tls in rows]
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.proc.terminate()
+        self.proc.wait()
+
+
+def https_against_http_and_curl(screen, root):
+    """The package over https by the program (the mirror redirecting it to
+    nginx, the test CA beside the program) against the same program over
+    plain http from nginx and against curl over https from the same nginx:
+    interleaved, each timed by nginx's log. curl runs natively, not under
+    Wine."""
+    certificates.make(CERTS)
+    folder = WORK / "beside-https"
+    folder.mkdir(exist_ok=True)
+    exe = winsock_program(folder)
+    shutil.copy(CERTS / "pelmora-ca.crt", folder)
+    size = (root / SEVENZIP.path.lstrip("/")).stat().st_size
+    with Nginx("bench-https", root, 443) as secure:
+        def ours_https():
+            with h.Mirror("bench-redirect", root, "--allow-bad-sums", "--fault", "redirect",
+                          "--fault-path", SEVENZIP.path, "--redirect-to", SECURE):
+                return program_request(screen, secure, exe=exe)[0]
+
+        def ours_http():
+            with Nginx("bench-http", root, 80) as plain:
+                return program_request(screen, plain, exe=exe)[0]
+
+        def curl_https():
+            out = WORK / "curl.out"
+            subprocess.run(["curl", "-sS", "--cacert", str(CERTS / "pelmora-ca.crt"), "-o", str(out),
+                            SECURE], check=True)
+            h.expect("bytes curl fetched", size, out.stat().st_size)
+            return transfer_ms(secure, SEVENZIP.path)
+
+        runs = {ours_https: [], ours_http: [], curl_https: []}
+        for i in range(PAIRS):
+            order = list(runs)[i % 3:] + list(runs)[:i % 3]
+            for run in order:
+                runs[run].append(run())
+        tls = [r["tls"] for r in secure.requests() if r["path"] == SEVENZIP.path]
+    report(f"{size >> 20} MiB over https vs over plain http, the program on Winsock from nginx",
+           runs[ours_https], runs[ours_http], "ms", ("https", "http"))
+    report(f"{size >> 20} MiB over https, the program under Wine vs curl run natively (OpenSSL)",
+           runs[ours_https], runs[curl_https], "ms", ("ours", "curl"))
+    print(f"TLS spoken with nginx: {', '.join(sorted(set(tls)))}", flush=True)
 
 
 def startup_ms(screen, exe, cls):
@@ -203,6 +290,7 @@ def main():
             report("64 MiB transfer over Winsock vs a bare 64 KiB recv loop", *interleaved(
                 lambda: program_request(screen, mirror, exe=winsock)[0],
                 lambda: bare_request(mirror, winsock=True)), "ms")
+        https_against_http_and_curl(screen, large)
         report("peak resident memory, 64 MiB vs 1 MiB package", peaks_large, peaks_small, "KiB",
                ("64 MiB", "1 MiB"))
         print(f"peak resident memory difference: median "

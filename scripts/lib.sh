@@ -32,6 +32,8 @@ ensure_packages() {
     # with certificates that openssl makes.
     [ -f /usr/lib/lighttpd/mod_openssl.so ] || missing+=(lighttpd lighttpd-mod-openssl)
     command -v openssl >/dev/null || missing+=(openssl)
+    # scripts/bench sets curl's https against the program's own.
+    command -v curl >/dev/null || missing+=(curl)
     command -v unshare >/dev/null || missing+=(util-linux)
     # BearSSL comes as Debian's source package (scripts/fetch-bearssl), and
     # the built-in trust anchors from Debian's roots.
