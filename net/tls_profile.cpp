@@ -41,10 +41,10 @@ void SetUpTlsClient(br_ssl_client_context *client, br_x509_minimal_context *x509
     br_ssl_engine_set_suites(engine, kSuites, sizeof kSuites / sizeof kSuites[0]);
 
     br_x509_minimal_init(x509, &br_sha256_vtable, anchors, anchorCount);
-    // Certificates are signed with SHA-256, -384 or -512; SHA-1 remains on
-    // a few self-signed roots, whose own signature is never checked.
-    static const br_hash_class *const kHashes[] = {&br_sha1_vtable, &br_sha256_vtable,
-                                                   &br_sha384_vtable, &br_sha512_vtable};
+    // Certificates are signed with SHA-256, -384 or -512 now; SHA-1 remains
+    // only on old self-signed roots, whose own signature is never checked.
+    static const br_hash_class *const kHashes[] = {&br_sha256_vtable, &br_sha384_vtable,
+                                                   &br_sha512_vtable};
     for (const br_hash_class *hash : kHashes) {
         const int id = (hash->desc >> BR_HASHDESC_ID_OFF) & BR_HASHDESC_ID_MASK;
         br_ssl_engine_set_hash(engine, id, hash);
@@ -62,7 +62,7 @@ void SetUpTlsClient(br_ssl_client_context *client, br_x509_minimal_context *x509
     br_ssl_engine_set_x509(engine, &x509->vtable);
 
     br_ssl_engine_set_chacha20(engine, &br_chacha20_ct_run);
-    br_ssl_engine_set_poly1305(engine, &br_poly1305_ctmul32_run);
+    br_ssl_engine_set_poly1305(engine, &br_poly1305_ctmul_run);
     br_ssl_engine_set_chapol(engine, &br_sslrec_in_chapol_vtable, &br_sslrec_out_chapol_vtable);
     br_ssl_engine_set_aes_ctr(engine, &br_aes_ct_ctr_vtable);
     br_ssl_engine_set_ghash(engine, &br_ghash_ctmul32);
