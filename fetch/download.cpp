@@ -162,21 +162,22 @@ AttemptEnd Request(Transfer &t, std::string url, const std::string &headers, Htt
     for (int redirects = 0;; ++redirects) {
         SetDeadline(c);
         const bool secure = IsSecureUrl(url);
+        const ConnectionTrouble route = c->transport->Route(url);
         EnterCriticalSection(&c->guard);
-        c->secureUrl = secure ? url : std::string();
+        c->currentUrl = url;
+        c->route = route;
         LeaveCriticalSection(&c->guard);
         // The first request is given up by the waiting thread's clock,
         // which sees every kind of silence alike.
         const DWORD timeout = c->answered ? kSilenceMs : kFirstContactMs + 5000;
         if (const DWORD error = c->transport->Open(url, headers, timeout, answer)) {
-            if (secure) {
+            t.outcome.trouble = c->transport->Trouble();
+            if (secure)
                 t.outcome.url = url;
-                t.outcome.secure = c->transport->Trouble();
-                // A TLS of our own that refused the server, or WININET's
-                // own SSL (which names no host): no retry can help.
-                if (IsSecureRefusal(error) || t.outcome.secure.host.empty())
-                    return Fail(t, kSecureRedirect, error);
-            }
+            // Refused by our TLS or by the proxy, or WININET's own SSL
+            // failing (it names no host): no retry can help.
+            if (IsRefusal(error) || (secure && t.outcome.trouble.host.empty()))
+                return Fail(t, secure ? kSecureRedirect : kCannotConnect, error);
             return Unanswered(t, error);
         }
         if (!IsRedirect(answer->status))
@@ -354,6 +355,10 @@ DownloadOutcome DownloadFile(const std::string &url, const std::string &path,
     control->deadline = 0;
     if (t.outcome.result == kDownloaded && Cancelled(t))
         t.outcome.result = kCancelled;
+    // A proxy setting that could not be used is told with any failure.
+    EnterCriticalSection(&control->guard);
+    t.outcome.trouble.setting = control->route.setting;
+    LeaveCriticalSection(&control->guard);
     CloseFile(control, t.outcome.result == kDownloaded);
     EnterCriticalSection(&control->guard);
     control->transport = NULL;
@@ -385,13 +390,15 @@ DownloadOutcome AbandonDownload(DownloadControl *control)
     DownloadOutcome outcome = DownloadOutcome();
     outcome.result = control->answered ? kConnectionLost : kCannotConnect;
     outcome.error = control->timeoutError;
+    // What it was waiting for: the proxy on the way, or an https server.
     EnterCriticalSection(&control->guard);
-    HttpUrl parts;
-    if (!control->answered && SplitUrl(control->secureUrl, &parts)) {
-        outcome.url = control->secureUrl;
-        outcome.secure.kind = SecureTrouble::kNoAnswer;
-        outcome.secure.host = parts.host;
-    }
+    outcome.trouble = control->route;
+    if (!control->answered && !control->route.proxy.empty())
+        outcome.trouble.kind = ConnectionTrouble::kProxyNoAnswer;
+    else if (!control->answered && IsSecureUrl(control->currentUrl))
+        outcome.trouble.kind = ConnectionTrouble::kNoAnswer;
+    if (IsSecureUrl(control->currentUrl))
+        outcome.url = control->currentUrl;
     LeaveCriticalSection(&control->guard);
     Summarise(control, &outcome);
     return outcome;

@@ -26,7 +26,9 @@ struct DownloadControl {
     volatile DWORD received, length, attempts;
     volatile DWORD furthest, lastGrowth;  // the most the file held, and when it got there
     volatile DWORD timeoutError;          // the transport's code for a server that kept silent
-    std::string secureUrl;  // the https address being opened, if any (under guard)
+    // Under guard: the address being opened, and how the transport reaches it.
+    std::string currentUrl;
+    ConnectionTrouble route;
 };
 
 void InitDownloadControl(DownloadControl *control);

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "net/secure_trouble.h"
+#include "net/connection_trouble.h"
 
 enum DownloadResult {
     kDownloaded,       // the whole body is in the file
@@ -14,7 +14,7 @@ enum DownloadResult {
     kNoNetwork,        // neither WININET.DLL nor WSOCK32.DLL is there
     kCannotConnect,    // no server answered the first request (error)
     kSecureRedirect,   // sent on to https (url), which could not be followed (error, or 0
-                       // where the transport has no https; secure: why, where TLS is ours)
+                       // where the transport has no https; trouble: why, where TLS is ours)
     kTooManyRedirects, // sent on more often than kMaxRedirects (url: the last address)
     kCannotCreate,     // the file could not be opened for writing
     kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)
@@ -33,7 +33,8 @@ struct DownloadOutcome {
     uint32_t silentSeconds;     // since the file last grew, for kConnectionLost
     std::string url;            // where a redirect led, for kSecureRedirect and kTooManyRedirects;
                                 // the https address a kCannotConnect failed on
-    SecureTrouble secure;       // why the secure connection to url could not be made
+    ConnectionTrouble trouble;      // why the connection to url (or its proxy) could not be made;
+                                    // its setting, whenever the request failed
 };
 
 // A first request that no server answers within this long fails; a line

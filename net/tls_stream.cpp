@@ -77,13 +77,13 @@ const br_x509_class kChainKeeperClass = {
 
 // The anchors: the built-in roots, then every *.crt beside the program.
 // Read once per run; files that hold no certificate are remembered, to be
-// named when a verification fails.
+// named when a verification fails. Made when first needed and kept to the
+// end, as the sessions below are: neither costs a static constructor.
 struct Trust {
-    bool loaded = false;
     AnchorStore store;
     std::vector<std::string> skipped;
 };
-Trust g_trust;
+Trust *g_trust;
 
 std::string ProgramFolder()
 {
@@ -116,23 +116,23 @@ std::string FileContents(const std::string &path)
 
 const Trust &LoadTrust()
 {
-    if (g_trust.loaded)
-        return g_trust;
-    g_trust.loaded = true;
-    g_trust.store.anchors.assign(kBuiltInAnchors, kBuiltInAnchors + kBuiltInAnchorCount);
+    if (g_trust)
+        return *g_trust;
+    g_trust = new Trust();
+    g_trust->store.anchors.assign(kBuiltInAnchors, kBuiltInAnchors + kBuiltInAnchorCount);
     const std::string folder = ProgramFolder();
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "*.crt").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)
-        return g_trust;
+        return *g_trust;
     do {
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             continue;
-        if (!AddAnchorsFrom(FileContents(folder + found.cFileName), &g_trust.store))
-            g_trust.skipped.push_back(found.cFileName);
+        if (!AddAnchorsFrom(FileContents(folder + found.cFileName), &g_trust->store))
+            g_trust->skipped.push_back(found.cFileName);
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    return g_trust;
+    return *g_trust;
 }
 
 // The session of each host reached in this run, offered again on the next
@@ -141,22 +141,25 @@ struct Session {
     std::string host;
     br_ssl_session_parameters parameters;
 };
-Session g_sessions[4];
+const unsigned kSessions = 4;
+Session *g_sessions;
 unsigned g_nextSession;
 
 Session *SessionOf(const std::string &host)
 {
-    for (Session &session : g_sessions)
-        if (session.host == host)
-            return &session;
+    for (unsigned i = 0; g_sessions && i < kSessions; ++i)
+        if (g_sessions[i].host == host)
+            return &g_sessions[i];
     return NULL;
 }
 
 void RememberSession(const std::string &host, const br_ssl_engine_context *engine)
 {
+    if (!g_sessions)
+        g_sessions = new Session[kSessions]();
     Session *session = SessionOf(host);
     if (!session) {
-        session = &g_sessions[g_nextSession++ % 4];
+        session = &g_sessions[g_nextSession++ % kSessions];
         session->host = host;
     }
     br_ssl_engine_get_session_parameters(engine, &session->parameters);
@@ -282,7 +285,7 @@ bool SpeaksNothingInCommon(int error)
 }
 
 // The dates of the first certificate in the chain that is not valid on day.
-void FillDates(const std::vector<std::string> &chain, uint32_t day, SecureTrouble *trouble)
+void FillDates(const std::vector<std::string> &chain, uint32_t day, ConnectionTrouble *trouble)
 {
     for (const std::string &der : chain) {
         CertificateNames names;
@@ -290,7 +293,7 @@ void FillDates(const std::vector<std::string> &chain, uint32_t day, SecureTroubl
                                   &names))
             continue;
         if (day > names.notAfter || day < names.notBefore) {
-            trouble->kind = day > names.notAfter ? SecureTrouble::kExpired : SecureTrouble::kNotYetValid;
+            trouble->kind = day > names.notAfter ? ConnectionTrouble::kExpired : ConnectionTrouble::kNotYetValid;
             trouble->certificateDay = day > names.notAfter ? names.notAfter : names.notBefore;
             return;
         }
@@ -322,7 +325,7 @@ DWORD TlsStream::Start(const std::string &host)
     TlsState *s = state_.get();
     const Trust &trust = LoadTrust();
     s->host = host;
-    trouble_ = SecureTrouble();
+    trouble_ = ConnectionTrouble();
     trouble_.host = host;
     SetUpTlsClient(&s->client, &s->x509.minimal, trust.store.anchors.data(),
                    trust.store.anchors.size());
@@ -377,35 +380,35 @@ DWORD TlsStream::Failure(bool handshake)
     const int error = br_ssl_engine_last_error(&s->client.eng);
     if (error == BR_ERR_IO || error == BR_ERR_OK) {
         if (handshake && !s->connectionError)
-            trouble_.kind = SecureTrouble::kBrokenOff;
+            trouble_.kind = ConnectionTrouble::kBrokenOff;
         else if (handshake && s->connectionError == WSAETIMEDOUT)
-            trouble_.kind = SecureTrouble::kNoAnswer;
+            trouble_.kind = ConnectionTrouble::kNoAnswer;
         return s->connectionError ? s->connectionError : WSAECONNRESET;
     }
     trouble_.code = error;
     const std::vector<std::string> &chain = s->x509.chain;
     if (error == BR_ERR_X509_NOT_TRUSTED && !chain.empty()) {
-        trouble_.kind = SecureTrouble::kUntrusted;
+        trouble_.kind = ConnectionTrouble::kUntrusted;
         trouble_.issuer = NamesOf(chain.back()).issuer;
     } else if (error == BR_ERR_X509_BAD_SERVER_NAME && !chain.empty()) {
-        trouble_.kind = SecureTrouble::kWrongName;
+        trouble_.kind = ConnectionTrouble::kWrongName;
         trouble_.name = NamesOf(chain.front()).subject;
     } else if (error == BR_ERR_X509_EXPIRED) {
-        trouble_.kind = SecureTrouble::kExpired;
+        trouble_.kind = ConnectionTrouble::kExpired;
         trouble_.usedDay = s->day;
         FillDates(chain, s->day, &trouble_);
     } else if (SpeaksNothingInCommon(error)) {
-        trouble_.kind = SecureTrouble::kNoCommonProtocol;
+        trouble_.kind = ConnectionTrouble::kNoCommonProtocol;
     } else if (error >= BR_ERR_RECV_FATAL_ALERT) {
-        trouble_.kind = SecureTrouble::kBrokenOff;
+        trouble_.kind = ConnectionTrouble::kBrokenOff;
     } else {
-        trouble_.kind = SecureTrouble::kOther;
+        trouble_.kind = ConnectionTrouble::kOther;
     }
     if (error >= BR_ERR_X509_OK && error < BR_ERR_RECV_FATAL_ALERT)
-        trouble_.skippedFiles = g_trust.skipped;
+        trouble_.skippedFiles = g_trust->skipped;
     // A server that refuses us, or that we refuse, will do so again; a
     // handshake broken off, or a record spoilt later, is the line's trouble.
-    if (!handshake || trouble_.kind == SecureTrouble::kBrokenOff)
+    if (!handshake || trouble_.kind == ConnectionTrouble::kBrokenOff)
         return WSAECONNRESET;
-    return kSecureRefusal | error;
+    return kRefusal | error;
 }

@@ -22,18 +22,18 @@ public:
     TlsStream(ConnectionRead read, ConnectionWrite write, void *connection);
     ~TlsStream();
     // The handshake with host: 0, the connection's error, or
-    // kSecureRefusal with the TLS library's error; Trouble() says why.
+    // kRefusal with the TLS library's error; Trouble() says why.
     DWORD Start(const std::string &host);
     DWORD Send(const std::string &text);
     // Like ConnectionRead, for the decrypted stream. The end is a
     // close_notify, or a close between records; a close inside one is
     // a cut.
     DWORD Receive(char *into, size_t room, size_t *got);
-    SecureTrouble Trouble() const { return trouble_; }
+    ConnectionTrouble Trouble() const { return trouble_; }
 
 private:
     DWORD Failure(bool handshake);
 
     std::unique_ptr<TlsState> state_;
-    SecureTrouble trouble_;
+    ConnectionTrouble trouble_;
 };

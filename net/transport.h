@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "net/secure_trouble.h"
+#include "net/connection_trouble.h"
 
 // What the download needs of an answer's head.
 struct HttpAnswer {
@@ -19,11 +19,12 @@ struct HttpAnswer {
 };
 
 // Open's error for a server whose TLS the program refuses (its certificate,
-// or nothing in common): no retry can help. Bit 29 marks codes of our own.
-const DWORD kSecureRefusal = 0x20000000;
-inline bool IsSecureRefusal(DWORD error)
+// or nothing in common), or a proxy that refuses the request: no retry can
+// help. Bit 29 marks codes of our own.
+const DWORD kRefusal = 0x20000000;
+inline bool IsRefusal(DWORD error)
 {
-    return (error & kSecureRefusal) != 0;
+    return (error & kRefusal) != 0;
 }
 
 // One request at a time. Every call but Abandon is made on the downloading
@@ -49,8 +50,16 @@ public:
     virtual bool Secure() const = 0;
     // Its code for "the server did not answer in time".
     virtual DWORD TimeoutError() const = 0;
-    // Why the last Open of an https address failed.
-    virtual SecureTrouble Trouble() const { return SecureTrouble(); }
+    // Why the last Open failed, where the transport can say (its own TLS,
+    // its proxy); with the proxy setting it could not use, if any.
+    virtual ConnectionTrouble Trouble() const { return ConnectionTrouble(); }
+    // How it would reach url: the host, and the proxy on the way (with
+    // where it was set, and any setting it could not use). From any thread.
+    virtual ConnectionTrouble Route(const std::string &url) const
+    {
+        (void)url;
+        return ConnectionTrouble();
+    }
 };
 
 // NULL when this Windows has no WININET.DLL; *error is then 0, or the

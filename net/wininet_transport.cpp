@@ -13,6 +13,12 @@ namespace {
 
 const DWORD kBlockSize = 64 * 1024;
 
+bool IsHttps(const std::string &url)
+{
+    HttpUrl parts;
+    return SplitUrl(url, &parts) && parts.secure;
+}
+
 class WininetTransport : public Transport {
 public:
     WininetTransport(const WininetFunctions *api, HINTERNET session, Transport *secure)
@@ -32,9 +38,14 @@ public:
     void Abandon() override;
     bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return ERROR_INTERNET_TIMEOUT; }
-    SecureTrouble Trouble() const override
+    ConnectionTrouble Trouble() const override
     {
-        return secure_ ? secure_->Trouble() : SecureTrouble();
+        return secureOpen_ ? secure_->Trouble() : ConnectionTrouble();
+    }
+    // Plain http goes WININET's way, through the proxy it finds itself.
+    ConnectionTrouble Route(const std::string &url) const override
+    {
+        return secure_ && IsHttps(url) ? secure_->Route(url) : ConnectionTrouble();
     }
 
 private:
@@ -49,11 +60,6 @@ private:
     bool secureOpen_;                    // the current request is secure_'s
 };
 
-bool IsHttps(const std::string &url)
-{
-    HttpUrl parts;
-    return SplitUrl(url, &parts) && parts.secure;
-}
 
 DWORD WininetTransport::Number(DWORD what)
 {

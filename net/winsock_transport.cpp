@@ -3,10 +3,14 @@
 // is a select() of a tenth of a second, so a cancel is seen at once and the
 // time limits are kept by the program's own clock. Only the name lookup
 // blocks; the waiting thread gives up on that by its own clock. https is
-// TLS of the program's own over the same connection.
+// TLS of the program's own over the same connection. The proxy is the one
+// of Internet Options, else of http_proxy, as WININET and wget would take:
+// plain http asks it with the whole URL, https through a CONNECT tunnel.
 #include <memory>
 
 #include "net/http_reading.h"
+#include "net/proxy_config.h"
+#include "net/text.h"
 #include "net/system_dlls.h"
 #include "net/tls_stream.h"
 #include "net/transport.h"
@@ -21,7 +25,8 @@ const DWORD kCutError = WSAECONNRESET;
 class WinsockTransport : public Transport {
 public:
     WinsockTransport(const WsockFunctions *api, volatile LONG *cancelled)
-        : api_(api), cancelled_(cancelled), socket_(INVALID_SOCKET),
+        : api_(api), cancelled_(cancelled), proxySettings_(ReadProxySettings()),
+          socket_(INVALID_SOCKET),
           buffer_(new char[kBufferSize]), start_(0), end_(0), timeoutMs_(0), left_(0),
           counted_(false), chunked_(false), ended_(false), raw_(true)
     {
@@ -34,10 +39,13 @@ public:
     void Abandon() override {}  // every wait but the lookup ends by itself
     bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return WSAETIMEDOUT; }
-    SecureTrouble Trouble() const override { return trouble_; }
+    ConnectionTrouble Trouble() const override { return trouble_; }
+    ConnectionTrouble Route(const std::string &url) const override;
 
 private:
-    DWORD Connect(const HttpUrl &url);
+    DWORD Connect(const std::string &host, uint16_t port);
+    DWORD OpenTunnel(const HttpUrl &url);
+    DWORD Refused(ConnectionTrouble::Kind kind, const HttpAnswer &answer);
     DWORD Wait(bool writing);
     DWORD SocketSend(const char *data, size_t size);
     DWORD SocketReceive(char *into, size_t room, size_t *received);
@@ -50,6 +58,7 @@ private:
 
     const WsockFunctions *api_;
     volatile LONG *cancelled_;
+    const ProxySettings proxySettings_;  // as they were when the download began
     SOCKET socket_;
     std::unique_ptr<char[]> buffer_;
     size_t start_, end_;  // what was received and not yet handed on
@@ -60,7 +69,7 @@ private:
     bool raw_;  // the received bytes are still in chunked framing
     ChunkDecoder chunks_;
     std::unique_ptr<TlsStream> tls_;  // for an https address
-    SecureTrouble trouble_;
+    ConnectionTrouble trouble_;
 };
 
 bool IsIn(SOCKET s, const fd_set &set)
@@ -99,14 +108,14 @@ DWORD WinsockTransport::Wait(bool writing)
     }
 }
 
-DWORD WinsockTransport::Connect(const HttpUrl &url)
+DWORD WinsockTransport::Connect(const std::string &hostName, uint16_t port)
 {
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = api_->htons(url.port);
-    address.sin_addr.s_addr = api_->inet_addr(url.host.c_str());
+    address.sin_port = api_->htons(port);
+    address.sin_addr.s_addr = api_->inet_addr(hostName.c_str());
     if (address.sin_addr.s_addr == INADDR_NONE) {
-        const hostent *host = api_->gethostbyname(url.host.c_str());
+        const hostent *host = api_->gethostbyname(hostName.c_str());
         if (!host || host->h_addrtype != AF_INET || !host->h_addr_list[0])
             return host ? WSANO_DATA : api_->WSAGetLastError();
         CopyMemory(&address.sin_addr, host->h_addr_list[0], sizeof address.sin_addr);
@@ -228,29 +237,96 @@ DWORD WinsockTransport::ReadHeadInto(HttpAnswer *answer)
     }
 }
 
+ConnectionTrouble WinsockTransport::Route(const std::string &url) const
+{
+    ConnectionTrouble route;
+    HttpUrl parts;
+    if (!SplitUrl(url, &parts))
+        return route;
+    const ProxyChoice via = ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port);
+    route.host = parts.host;
+    route.port = parts.port;
+    route.setting = via.problem;
+    if (!via.direct) {
+        route.proxy = via.proxy.host + ":" + DecimalText(via.proxy.port);
+        route.source = via.source;
+    }
+    return route;
+}
+
+// The proxy's own answer instead of the server's: final, since asking
+// again gets the same.
+DWORD WinsockTransport::Refused(ConnectionTrouble::Kind kind, const HttpAnswer &answer)
+{
+    trouble_.kind = kind;
+    trouble_.status = answer.status;
+    trouble_.statusText = answer.statusText;
+    return kRefusal | answer.status;
+}
+
+// Asks the proxy for a tunnel to the server; on 2xx the connection is the
+// server's from the next byte on.
+DWORD WinsockTransport::OpenTunnel(const HttpUrl &url)
+{
+    if (const DWORD error = SendAll(ConnectRequest(url.host, url.port)))
+        return error;
+    HttpAnswer answer = HttpAnswer();
+    if (const DWORD error = ReadHeadInto(&answer))
+        return error;
+    if (answer.status == 407)
+        return Refused(ConnectionTrouble::kProxyWantsPassword, answer);
+    if (answer.status < 200 || answer.status > 299)
+        return Refused(ConnectionTrouble::kProxyRefused, answer);
+    // Whatever followed the head would be the server's, which has nothing
+    // to say before our ClientHello.
+    start_ = end_ = 0;
+    counted_ = chunked_ = false;
+    return 0;
+}
+
 DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
                              DWORD timeoutMs, HttpAnswer *answer)
 {
     Close();
     timeoutMs_ = timeoutMs;
-    trouble_ = SecureTrouble();
     HttpUrl parts;
     if (!SplitUrl(url, &parts))
         return WSAEPROTONOSUPPORT;
-    if (parts.secure)
-        trouble_.host = parts.host;
-    if (const DWORD error = Connect(parts))
+    const ProxyChoice via = ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port);
+    trouble_ = Route(url);
+    if (!via.direct) {
+        if (const DWORD error = Connect(via.proxy.host, via.proxy.port)) {
+            trouble_.kind = error == WSAETIMEDOUT ? ConnectionTrouble::kProxyNoAnswer
+                                                  : ConnectionTrouble::kProxyUnreachable;
+            trouble_.code = error;
+            return error;
+        }
+        if (parts.secure) {
+            if (const DWORD error = OpenTunnel(parts))
+                return error;
+        }
+    } else if (const DWORD error = Connect(parts.host, parts.port)) {
         return error;
+    }
     if (parts.secure) {
         tls_.reset(new TlsStream(ReadConnection, WriteConnection, this));
         if (const DWORD error = tls_->Start(parts.host)) {
+            const ConnectionTrouble route = trouble_;
             trouble_ = tls_->Trouble();
+            trouble_.proxy = route.proxy;
+            trouble_.source = route.source;
+            trouble_.setting = route.setting;
             return error;
         }
     }
-    if (const DWORD error = SendAll(GetRequest(parts, headers)))
+    const bool proxied = !via.direct && !parts.secure;
+    if (const DWORD error =
+            SendAll(proxied ? ProxyGetRequest(parts, headers) : GetRequest(parts, headers)))
         return error;
-    return ReadHeadInto(answer);
+    const DWORD error = ReadHeadInto(answer);
+    if (!error && proxied && answer->status == 407)
+        return Refused(ConnectionTrouble::kProxyWantsPassword, *answer);
+    return error;
 }
 
 DWORD WinsockTransport::Read(char *buffer, DWORD size, DWORD *got)
