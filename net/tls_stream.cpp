@@ -318,7 +318,24 @@ TlsStream::TlsStream(ConnectionRead read, ConnectionWrite write, void *connectio
     state_->connection = connection;
 }
 
-TlsStream::~TlsStream() {}
+// Says goodbye with a close_notify where the connection still works:
+// servers built on OpenSSL forget a session that ended without one, and
+// the next connection to the host would pay for a whole handshake again.
+TlsStream::~TlsStream()
+{
+    TlsState *s = state_.get();
+    const unsigned open = BR_SSL_SENDAPP | BR_SSL_RECVAPP;
+    if (s->connectionError || s->closed || !(br_ssl_engine_current_state(&s->client.eng) & open))
+        return;
+    br_ssl_engine_close(&s->client.eng);
+    for (unsigned state; (state = br_ssl_engine_current_state(&s->client.eng)) & BR_SSL_SENDREC;) {
+        size_t size;
+        unsigned char *record = br_ssl_engine_sendrec_buf(&s->client.eng, &size);
+        if (s->write(s->connection, record, size))
+            return;
+        br_ssl_engine_sendrec_ack(&s->client.eng, size);
+    }
+}
 
 DWORD TlsStream::Start(const std::string &host)
 {
