@@ -653,14 +653,34 @@ def listening(port):
         return probe.connect_ex(("127.0.0.1", port)) == 0
 
 
-def set_proxy(address):
-    """The proxy of Internet Options (None: none), as the user sets it."""
-    for value, kind, data in (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ", address)):
-        if address:
+def set_proxy(address, override=None):
+    """The proxy of Internet Options and the hosts it is bypassed for (None:
+    none), as the user sets them; the prefix keeps them, so unset afterwards."""
+    for value, kind, data in (("ProxyEnable", "REG_DWORD", "1"), ("ProxyServer", "REG_SZ", address),
+                              ("ProxyOverride", "REG_SZ", override)):
+        if address and data:
             h.wine("reg", "add", INTERNET_SETTINGS, "/v", value, "/t", kind, "/d", data, "/f",
                    check=True)
-        else:
+        elif not address:
             h.wine("reg", "delete", INTERNET_SETTINGS, "/v", value, "/f")
+
+
+@contextmanager
+def tinyproxy(*lines):
+    """tinyproxy on 127.0.0.1:8888, with these lines added to its config;
+    gives the requests it was asked, "METHOD target", as logged."""
+    log, conf = WORK / "tinyproxy.log", WORK / "tinyproxy.conf"
+    conf.write_text("\n".join(["Port 8888", "Listen 127.0.0.1", "Allow 127.0.0.1", "Timeout 600",
+                               "LogLevel Connect", f'LogFile "{log}"', *lines, ""]))
+    proxy = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)], stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+    try:
+        until("the proxy listening", lambda: listening(8888))
+        yield lambda: [request.replace(":80/", "/", 1) for request in re.findall(
+            r"Request \(file descriptor \d+\): (\S+ \S+)", log.read_text())]
+    finally:
+        proxy.terminate()
+        proxy.wait()
 
 
 @case("reach", "through the proxy of Internet Options, a cut body resumed through it; direct "
@@ -668,17 +688,10 @@ def set_proxy(address):
 def through_proxy(s):
     fresh()
     root = fixtures("good")
-    log, conf = WORK / "tinyproxy.log", WORK / "tinyproxy.conf"
-    conf.write_text('Port 8888\nListen 127.0.0.1\nAllow 127.0.0.1\nTimeout 600\nLogLevel Connect\n'
-                    f'LogFile "{log}"\n')
-    proxy = subprocess.Popen(["tinyproxy", "-d", "-c", str(conf)], stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
-    asked = lambda: [url.replace(":80/", "/", 1) for url in re.findall(  # noqa: E731
-        r"Request \(file descriptor \d+\): GET (\S+)", log.read_text())]
     try:
-        until("the proxy listening", lambda: listening(8888))
-        set_proxy("127.0.0.1:8888")
-        with h.Mirror("proxy", root, *fault("reset", SEVENZIP, "--fault-count", "1")) as mirror:
+        with tinyproxy() as asked, \
+                h.Mirror("proxy", root, *fault("reset", SEVENZIP, "--fault-count", "1")) as mirror:
+            set_proxy("127.0.0.1:8888")
             for through in (True, False):
                 with program("proxy") as prog:
                     start_request(s, SEVENZIP, TARGET)
@@ -687,13 +700,11 @@ def through_proxy(s):
                 set_proxy(None)
                 clear_temp()
         expect("asked of the proxy: both files, then the rest of the package, and nothing after",
-               [EXTRACTOR.url, SEVENZIP.url, SEVENZIP.url], asked())
+               ["GET " + r.url for r in (EXTRACTOR, SEVENZIP, SEVENZIP)], asked())
         expect("statuses at the mirror", ["200", "200", "206", "200", "200"],
                [r["status"] for r in mirror.requests()])
     finally:
         set_proxy(None)
-        proxy.terminate()
-        proxy.wait()
     expect_extracted(root, SEVENZIP)
 
 
@@ -866,7 +877,9 @@ def tls_server(server, cert):
     conf = WORK / "tls.conf"
     if server == "nginx":
         conf.write_text(f"daemon off; master_process off; pid {WORK}/nginx.pid; events {{}}\n"
-                        f"http {{ access_log off;\nserver {{ listen 127.0.0.1:443 ssl; root {root};\n"
+                        f"http {{ log_format s $ssl_session_reused; access_log {WORK}/tls.log s;\n"
+                        f"server {{ listen 127.0.0.1:443 ssl; root {root};\n"
+                        f"ssl_session_cache shared:tls:1m;\n"
                         f"ssl_certificate {pem}; ssl_certificate_key {key}; }} }}\n")
         return ["nginx", "-e", str(WORK / "error.log"), "-c", str(conf)]
     conf.write_text(f'server.document-root = "{root}"\nserver.bind = "127.0.0.1"\n'
@@ -987,6 +1000,21 @@ for _name, _row in TLS.items():
             lambda s, n=_name, f=_run, r={"mirror": REDIRECT, **_more, **_row,
                                           "tls": dict(_row["tls"], kind=_kind)}: f(s, n, **r))
 
+
+
+@case("TLS", "the next request of the run resumes the session: one full handshake per host "
+      "(NT 4.0, no WININET)")
+def session_resumed(s):
+    fresh()
+    with over_tls(NT4, "nginx") as exe, h.Mirror("resumed", fixtures("good"), *REDIRECT), \
+            program("resumed", exe=exe) as prog:
+        for _ in range(2):
+            clear_temp()
+            start_request(s, SEVENZIP, TARGET)
+            s.press(s.expect_box(*SUCCESS), 1)
+        close_main(s, prog)
+    expect("sessions at nginx: a new one, then the same again", [".", "r"],
+           (WORK / "tls.log").read_text().split())
 
 if __name__ == "__main__":
     sys.exit(h.run(sys.argv[1:]))
