@@ -71,11 +71,13 @@ HWND CreateProgressWindow()
     SendMessageA(bar, PBM_SETRANGE32, 0, 100);
     HWND status = CreateChild(window, "STATIC", "", WS_CHILD | WS_VISIBLE, {20, 45, 360, 16},
                               kStatusId);
-    HWND cancel = CreateChild(window, "BUTTON", "Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP,
-                              {300, 66, 80, 23}, IDCANCEL);
+    // Greyed until a download is attached: before it, and for a copy at
+    // hand, there is nothing it could stop.
+    HWND cancel = CreateChild(window, "BUTTON", "Cancel",
+                              WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_DISABLED, {300, 66, 80, 23},
+                              IDCANCEL);
     SetGuiFont(status);
     SetGuiFont(cancel);
-    SetFocus(cancel);
     UpdateWindow(window);
     return window;
 }
@@ -83,7 +85,10 @@ HWND CreateProgressWindow()
 void AttachDownload(HWND window, ProgressSubject *subject)
 {
     SetWindowLongA(window, GWL_USERDATA, reinterpret_cast<LONG>(subject));
-    EnableWindow(GetDlgItem(window, IDCANCEL), subject != NULL);
+    HWND cancel = GetDlgItem(window, IDCANCEL);
+    EnableWindow(cancel, subject != NULL);
+    if (subject)
+        SetFocus(cancel);
 }
 
 void PostProgress(HWND window, DWORD received, DWORD length, DWORD retryIn)
