@@ -1016,5 +1016,93 @@ def session_resumed(s):
     expect("sessions at nginx: a new one, then the same again", [".", "r"],
            (WORK / "tls.log").read_text().split())
 
+
+# ----------------------------------------------------------------- proxy --
+
+# The program's own transport through the user's proxy; WININET (the "NT,
+# WININET" kind) takes the proxy of Internet Options by itself.
+PROXY = "127.0.0.1:8888"
+OFF = "127.0.0.1:8889"  # where no proxy answers
+GETS = ["GET " + r.url for r in (EXTRACTOR, SEVENZIP)]
+TUNNEL = f"CONNECT {SECURE_HOST}:443"
+
+
+def proxy_failed(row, why, proxy=PROXY, source="Internet Options"):
+    return ("Error", f"Failed to open URL: {row.url}\r\n\r\nThe proxy {proxy} (set in {source}) "
+            + why, "error")
+
+
+# Each row: the kinds of program; the proxy of Internet Options and its
+# ProxyOverride, the program's environment, tinyproxy's extra config lines,
+# the mirror's options (on port 80; nginx serves https on 443), whether a
+# silent host stands at OFF; what tinyproxy was asked, the mirror's statuses
+# (" If-Range" when sent) and the box of a failure, or success.
+PROXIES = {
+    "plain http through the proxy of Internet Options, a cut resumed through it": dict(
+        kinds=[NT4], mirror=fault("drop", SEVENZIP, "--fault-count", "1"), asked=GETS + GETS[1:],
+        statuses=["200", "200", "206 If-Range"]),
+    "a redirect to https through a CONNECT tunnel": dict(
+        kinds=[NT4, NT], mirror=REDIRECT, asked=GETS + [TUNNEL]),
+    "http_proxy in the environment, for http and for the https tunnel": dict(
+        kinds=[W95], options=None, env={"http_proxy": f"http://{PROXY}/"}, mirror=REDIRECT,
+        asked=GETS + [TUNNEL]),
+    "ProxyOverride sends archive.pelmora.example direct, the package through the proxy": dict(
+        kinds=[NT4], override=EXTRACTOR.host, asked=GETS[1:]),
+    "a proxy that asks for a password": dict(
+        kinds=[NT4], conf=["BasicAuth user password"], asked=GETS[:1], box=proxy_failed(
+            EXTRACTOR, "asked for a password (407 Proxy Authentication Required), which Pelmora "
+            "Downloader does not send. Please let this PC use the proxy without one, or set "
+            "another.")),
+    "a proxy that will not open a tunnel to port 443": dict(
+        kinds=[NT4], conf=["ConnectPort 563"], mirror=REDIRECT, asked=GETS + [TUNNEL],
+        box=proxy_failed(SEVENZIP, f"would not open a connection to {SECURE_HOST}:443: it "
+                         "answered 403 Access violation.")),
+    "a proxy that refuses the connection": dict(
+        kinds=[NT4], options=OFF, asked=[],
+        box=proxy_failed(EXTRACTOR, "could not be reached (error code 10061).", OFF)),
+    "a proxy that drops every packet: given up after 30 s": dict(
+        kinds=[NT4], options=OFF, silent=True, asked=[], wait=45, waits=35,
+        box=proxy_failed(EXTRACTOR, "did not answer within 30 seconds.", OFF)),
+    "an http_proxy that cannot be read: direct, and named in the box": dict(
+        kinds=[W95], options=None, env={"http_proxy": "proxy:99999"}, mirror=None, asked=[],
+        box=("Error", f"Failed to open URL: {EXTRACTOR.url}\r\n\r\nError code: 10061 The proxy "
+             "setting http_proxy=proxy:99999 could not be read: its port is not a number from 1 "
+             "to 65535.", "error")),
+}
+
+
+def proxy_case(s, name, kind, asked, options=PROXY, override=None, env=None, conf=(), mirror=(),
+               silent=False, statuses=None, box=None, wait=20):
+    fresh()
+    root = fixtures("good")
+    set_proxy(options, override)
+    try:
+        with tinyproxy(*conf) as proxied, over_tls(kind, "nginx") as exe, \
+                h.Mirror("silent-proxy", root, "--port", OFF[-4:], "--fault", "blackhole") \
+                if silent else nullcontext(), \
+                h.Mirror("proxy", root, *mirror) if mirror is not None else nullcontext() as server, \
+                program("proxy", exe=exe, env=env) as prog:
+            start_request(s, SEVENZIP, TARGET)
+            s.press(s.expect_box(*(box or SUCCESS), timeout=wait), 1)
+            if box:
+                expect("exit code", 1, prog.exit_code())
+            else:
+                close_main(s, prog)
+    finally:
+        set_proxy(None)
+    expect("asked of the proxy", asked, proxied())
+    if statuses:
+        expect("statuses at the mirror", statuses, [
+            r["status"] + (" If-Range" if r["if-range"] != "-" else "") for r in server.requests()])
+    if not box:
+        expect_extracted(root, SEVENZIP)
+
+
+for _name, _row in PROXIES.items():
+    _kinds, _waits = _row.pop("kinds"), _row.pop("waits", 0)
+    for _kind in _kinds:
+        case("proxy", f"{_name} ({_kind})", waits=_waits)(
+            lambda s, n=_name, k=_kind, r=_row: proxy_case(s, n, k, **r))
+
 if __name__ == "__main__":
     sys.exit(h.run(sys.argv[1:]))
