@@ -259,10 +259,15 @@ ProxyChoice FromEnvironment(const ProxySettings &settings, bool secure, const st
 
 }  // namespace
 
+bool InternetOptionsNameProxy(const ProxySettings &settings)
+{
+    return settings.proxyEnable && settings.proxyServer.find_first_not_of(" \t;") != npos;
+}
+
 ProxyChoice ChooseProxy(const ProxySettings &settings, bool secure, const std::string &host,
                         uint16_t port)
 {
-    if (settings.proxyEnable && settings.proxyServer.find_first_not_of(" \t;") != npos)
+    if (InternetOptionsNameProxy(settings))
         return FromInternetOptions(settings, secure, host, port);
     return FromEnvironment(settings, secure, host);
 }

@@ -31,6 +31,9 @@ struct ProxyChoice {
     std::string problem;
 };
 
+// Whether Internet Options name a proxy, which then rules over the
+// environment's.
+bool InternetOptionsNameProxy(const ProxySettings &settings);
 // The way to host:port for an http (or, when secure, https) request.
 ProxyChoice ChooseProxy(const ProxySettings &settings, bool secure, const std::string &host,
                         uint16_t port);

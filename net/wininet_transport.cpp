@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "net/http_reading.h"
+#include "net/proxy_config.h"
 #include "net/system_dlls.h"
 #include "net/transport.h"
 
@@ -187,6 +188,13 @@ Transport *OpenWininetTransport(const char *agent, volatile LONG *cancelled, DWO
     *error = 0;
     const WininetFunctions *api = Wininet();
     if (!api)
+        return NULL;
+    // WININET reads only Internet Options. Where the proxy is set in the
+    // environment alone (http_proxy in AUTOEXEC.BAT), it would take plain
+    // http direct while https went through the proxy: the program's own
+    // transport then carries both.
+    const ProxySettings proxy = ReadProxySettings();
+    if (!InternetOptionsNameProxy(proxy) && !proxy.httpProxy.empty())
         return NULL;
     // The proxy set in Internet Options, if any, carries every request, as
     // for the browser: on a LAN whose only way out is such a proxy nothing
