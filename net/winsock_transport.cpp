@@ -19,6 +19,7 @@ namespace {
 
 const DWORD kSliceMs = 100;
 const size_t kBufferSize = 64 * 1024;
+const size_t kRecordsSize = 64 * 1024;  // of TLS records read ahead
 // A connection closed before an answer, or in the middle of a body.
 const DWORD kCutError = WSAECONNRESET;
 
@@ -28,7 +29,8 @@ public:
         : api_(api), cancelled_(cancelled), proxySettings_(ReadProxySettings()),
           socket_(INVALID_SOCKET),
           buffer_(new char[kBufferSize]), start_(0), end_(0), timeoutMs_(0), left_(0),
-          counted_(false), chunked_(false), ended_(false), raw_(true)
+          counted_(false), chunked_(false), ended_(false), raw_(true), recordsStart_(0),
+          recordsEnd_(0)
     {
     }
     ~WinsockTransport() override { Close(); }
@@ -49,6 +51,7 @@ private:
     DWORD Wait(bool writing);
     DWORD SocketSend(const char *data, size_t size);
     DWORD SocketReceive(char *into, size_t room, size_t *received);
+    DWORD ReceiveRecords(unsigned char *into, size_t room, size_t *received);
     static DWORD ReadConnection(void *self, unsigned char *data, size_t size, size_t *got);
     static DWORD WriteConnection(void *self, const unsigned char *data, size_t size);
     DWORD SendAll(const std::string &text);
@@ -69,6 +72,8 @@ private:
     bool raw_;  // the received bytes are still in chunked framing
     ChunkDecoder chunks_;
     std::unique_ptr<TlsStream> tls_;  // for an https address
+    std::unique_ptr<unsigned char[]> records_;  // what the connection brought for TLS
+    size_t recordsStart_, recordsEnd_;
     ConnectionTrouble trouble_;
 };
 
@@ -166,10 +171,27 @@ DWORD WinsockTransport::SocketReceive(char *into, size_t room, size_t *received)
     }
 }
 
+// TLS asks for each record's 5-byte header, then for its body: two
+// receives a record, each a round trip to the wineserver under Wine. One
+// receive brings several records here instead, which TLS takes from.
+DWORD WinsockTransport::ReceiveRecords(unsigned char *into, size_t room, size_t *received)
+{
+    if (recordsStart_ == recordsEnd_) {
+        recordsStart_ = recordsEnd_ = 0;
+        if (const DWORD error = SocketReceive(reinterpret_cast<char *>(records_.get()), kRecordsSize,
+                                              &recordsEnd_))
+            return error;
+    }
+    const size_t have = recordsEnd_ - recordsStart_;
+    *received = have < room ? have : room;
+    CopyMemory(into, records_.get() + recordsStart_, *received);
+    recordsStart_ += *received;
+    return 0;
+}
+
 DWORD WinsockTransport::ReadConnection(void *self, unsigned char *data, size_t size, size_t *got)
 {
-    return static_cast<WinsockTransport *>(self)->SocketReceive(reinterpret_cast<char *>(data),
-                                                                size, got);
+    return static_cast<WinsockTransport *>(self)->ReceiveRecords(data, size, got);
 }
 
 DWORD WinsockTransport::WriteConnection(void *self, const unsigned char *data, size_t size)
@@ -309,6 +331,8 @@ DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
         return error;
     }
     if (parts.secure) {
+        if (!records_)
+            records_.reset(new unsigned char[kRecordsSize]);
         tls_.reset(new TlsStream(ReadConnection, WriteConnection, this));
         if (const DWORD error = tls_->Start(parts.host)) {
             const ConnectionTrouble route = trouble_;
@@ -384,6 +408,7 @@ void WinsockTransport::Close()
         api_->closesocket(socket_);
     socket_ = INVALID_SOCKET;
     start_ = end_ = 0;
+    recordsStart_ = recordsEnd_ = 0;
     left_ = 0;
     counted_ = chunked_ = ended_ = false;
     raw_ = true;
