@@ -1104,5 +1104,21 @@ for _name, _row in PROXIES.items():
         case("proxy", f"{_name} ({_kind})", waits=_waits)(
             lambda s, n=_name, k=_kind, r=_row: proxy_case(s, n, k, **r))
 
+
+@case("TLS", "two runs never offer the same ClientHello random (98, no WININET)")
+def fresh_randoms(s):
+    randoms = []
+    for _ in range(2):
+        fresh()
+        with over_tls(W95, on_443(None, "--fault", "empty")) as exe, \
+                h.Mirror("redirect", fixtures("good"), *REDIRECT), program("random", exe=exe) as prog:
+            start_request(s, SEVENZIP, TARGET)
+            s.press(s.expect_box(*tls_failed("the server broke off the handshake.")), 1)
+            expect("exit code", 1, prog.exit_code())
+        randoms += re.findall(r"\(random ([0-9a-f]{64})\)",
+                              (h.LOGS / "tls-server.mirror.log").read_text())
+    expect("ClientHello randoms of two runs, all different", 2, len(set(randoms)))
+
+
 if __name__ == "__main__":
     sys.exit(h.run(sys.argv[1:]))
