@@ -20,6 +20,7 @@
 #include "fetch/extractor.h"
 #include "fetch/fetch_paths.h"
 #include "fetch/words.h"
+#include "net/program_folder.h"
 
 namespace {
 
@@ -249,17 +250,6 @@ Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
         *detail = TransferFailedText(outcome);
         return kTransferFailed;
     }
-}
-
-// The folder the program was started from, where a floppy or CD may hold
-// the files beside it.
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = "";
-    const DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-    const std::string file(path, length < sizeof path ? length : 0);
-    const size_t slash = file.rfind('\\');
-    return slash == std::string::npos ? "" : file.substr(0, slash);
 }
 
 // Where a verified copy of the file was found, or NULL.

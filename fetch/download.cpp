@@ -57,12 +57,6 @@ AttemptEnd Redirected(Transfer &t, DownloadResult result, const std::string &url
     return Fail(t, result, error);
 }
 
-bool IsSecureUrl(const std::string &url)
-{
-    HttpUrl parts;
-    return SplitUrl(url, &parts) && parts.secure;
-}
-
 // What proves on a resume that the server still has the same file. A weak
 // ETag cannot, by the rules of If-Range.
 std::string Validator(const HttpAnswer &answer)
@@ -155,13 +149,13 @@ AttemptEnd ReadBody(Transfer &t)
 }
 
 // Sends the request, following redirects to wherever they lead: another
-// host, or https where the transport speaks it.
+// host, or https.
 AttemptEnd Request(Transfer &t, std::string url, const std::string &headers, HttpAnswer *answer)
 {
     DownloadControl *c = t.control;
     for (int redirects = 0;; ++redirects) {
         SetDeadline(c);
-        const bool secure = IsSecureUrl(url);
+        const bool secure = IsHttpsUrl(url);
         const ConnectionTrouble route = c->transport->Route(url);
         EnterCriticalSection(&c->guard);
         c->currentUrl = url;
@@ -188,8 +182,6 @@ AttemptEnd Request(Transfer &t, std::string url, const std::string &headers, Htt
         if (redirects == kMaxRedirects)
             return Redirected(t, kTooManyRedirects, url, 0);
         c->transport->Close();
-        if (IsSecureUrl(next) && !c->transport->Secure())
-            return Redirected(t, kSecureRedirect, next, 0);
         url = next;
     }
 }
@@ -392,12 +384,13 @@ DownloadOutcome AbandonDownload(DownloadControl *control)
     outcome.error = control->timeoutError;
     // What it was waiting for: the proxy on the way, or an https server.
     EnterCriticalSection(&control->guard);
+    const bool secure = IsHttpsUrl(control->currentUrl);
     outcome.trouble = control->route;
     if (!control->answered && !control->route.proxy.empty())
         outcome.trouble.kind = ConnectionTrouble::kProxyNoAnswer;
-    else if (!control->answered && IsSecureUrl(control->currentUrl))
+    else if (!control->answered && secure)
         outcome.trouble.kind = ConnectionTrouble::kNoAnswer;
-    if (IsSecureUrl(control->currentUrl))
+    if (secure)
         outcome.url = control->currentUrl;
     LeaveCriticalSection(&control->guard);
     Summarise(control, &outcome);

@@ -13,8 +13,8 @@ enum DownloadResult {
     kNoInternet,       // the Internet client could not be set up (error)
     kNoNetwork,        // neither WININET.DLL nor WSOCK32.DLL is there
     kCannotConnect,    // no server answered the first request (error)
-    kSecureRedirect,   // sent on to https (url), which could not be followed (error, or 0
-                       // where the transport has no https; trouble: why, where TLS is ours)
+    kSecureRedirect,   // sent on to https (url), which could not be followed (error;
+                       // trouble: why, where the TLS is ours)
     kTooManyRedirects, // sent on more often than kMaxRedirects (url: the last address)
     kCannotCreate,     // the file could not be opened for writing
     kHttpStatus,       // the server answered neither 200 nor 206 (status, statusText)

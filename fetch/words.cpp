@@ -76,21 +76,16 @@ std::string CopiesBesideText(const std::string &packageFileName)
                  "downloads."});
 }
 
-// A redirect to https, which plain HTTP cannot follow: where it led, and
-// what works on this Windows instead. Only WININET, which tried (and has an
-// error to show), knows of a proxy.
+// A redirect to https that WININET's own SSL could not follow (a Windows
+// without WSOCK32, so without the program's TLS): where it led, and what
+// works there instead.
 std::string SecureRedirectText(const DownloadOutcome &outcome, const std::string &fileName)
 {
-    const bool tried = outcome.error != 0;
-    return Join({"The server sent this request on to ", outcome.url, ", a secure (https) address, ",
-                 tried ? "and the secure connection to it could not be made (error "
-                       : "which this Windows cannot open without Internet Explorer",
-                 tried ? DecimalText(outcome.error) : "", tried ? ")" : "",
-                 ". What works instead: ",
-                 tried ? "an HTTP proxy on the LAN that fetches https addresses for this PC, set "
-                         "in Internet Options; "
-                       : "",
-                 "a mirror on the LAN that serves the files over plain http; or ", fileName,
+    return Join({"The server sent this request on to ", outcome.url,
+                 ", a secure (https) address, and the secure connection to it could not be made "
+                 "(error ", DecimalText(outcome.error), "). What works instead: an HTTP proxy on "
+                 "the LAN that fetches https addresses for this PC, set in Internet Options; a "
+                 "mirror on the LAN that serves the files over plain http; or ", fileName,
                  " put beside Pelmora Downloader."});
 }
 

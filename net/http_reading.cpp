@@ -9,16 +9,6 @@ namespace {
 
 const size_t npos = std::string::npos;
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
-char LowerCase(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 bool IsSpaceOrTab(char c)
 {
     return c == ' ' || c == '\t';
@@ -42,16 +32,6 @@ bool SameNoCase(const std::string &text, const char *lowerWord)
         if (i == text.size() || LowerCase(text[i]) != lowerWord[i])
             return false;
     return i == text.size();
-}
-
-std::string Trimmed(const std::string &text)
-{
-    size_t first = 0, end = text.size();
-    while (first < end && IsSpaceOrTab(text[first]))
-        ++first;
-    while (end > first && IsSpaceOrTab(text[end - 1]))
-        --end;
-    return text.substr(first, end - first);
 }
 
 bool HasSpaceOrControl(const std::string &text)
@@ -283,6 +263,12 @@ bool SplitUrl(const std::string &url, HttpUrl *parts)
         result.path.insert(0, "/");
     *parts = result;
     return true;
+}
+
+bool IsHttpsUrl(const std::string &url)
+{
+    HttpUrl parts;
+    return SplitUrl(url, &parts) && parts.secure;
 }
 
 std::string GetRequest(const HttpUrl &url, const std::string &extraHeaders)

@@ -17,6 +17,8 @@ struct HttpUrl {
 // case-insensitive): empty host, user-info ('@' in the authority), a port
 // outside 1..65535 or not all digits, spaces or control characters.
 bool SplitUrl(const std::string &url, HttpUrl *parts);
+// A well-formed https:// URL.
+bool IsHttpsUrl(const std::string &url);
 
 // "GET <path> HTTP/1.1", Host (with the port only when not the scheme's),
 // User-Agent, "Connection: close", then extraHeaders (whole lines ending in

@@ -5,17 +5,14 @@
 // fails, the box says which setting was at fault and why.
 #include "net/proxy_settings.h"
 
+#include "net/text.h"
+
 namespace {
 
 const size_t npos = std::string::npos;
 const char kInternetOptions[] = "Internet Options";
 // Wider than any setting typed by hand, narrow enough for a box.
 const size_t kShownLength = 100;
-
-char LowerCase(char c)
-{
-    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 std::string Lowered(std::string text)
 {
@@ -24,32 +21,10 @@ std::string Lowered(std::string text)
     return text;
 }
 
-// AUTOEXEC.BAT's SET keeps the spaces before the end of its line.
-std::string Trimmed(const std::string &text)
-{
-    const size_t first = text.find_first_not_of(" \t");
-    return first == npos ? "" : text.substr(first, text.find_last_not_of(" \t") - first + 1);
-}
-
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
-
 bool IsHostChar(char c)
 {
     c = LowerCase(c);
     return (c >= 'a' && c <= 'z') || IsDigit(c) || c == '-' || c == '.' || c == '_';
-}
-
-std::string PortText(unsigned value)
-{
-    std::string text;
-    do {
-        text.insert(text.begin(), static_cast<char>('0' + value % 10));
-        value /= 10;
-    } while (value);
-    return text;
 }
 
 // The next item of a list split at any of separators, empty items skipped.
@@ -105,7 +80,7 @@ bool Overridden(const std::string &list, bool secure, const std::string &host, u
         const size_t hostStart = scheme == npos ? 0 : scheme + 3;
         std::string subject = host;
         if (pattern.find(':', hostStart) != npos)
-            subject += ":" + PortText(port);
+            subject += ":" + DecimalText(port);
         if (scheme != npos)
             subject.insert(0, secure ? "https://" : "http://");
         if (WildcardMatches(pattern, subject))
@@ -249,6 +224,7 @@ ProxyChoice FromInternetOptions(const ProxySettings &settings, bool secure, cons
 
 ProxyChoice FromEnvironment(const ProxySettings &settings, bool secure, const std::string &host)
 {
+    // AUTOEXEC.BAT's SET keeps the spaces before the end of its line.
     const bool ownHttps = secure && !Trimmed(settings.httpsProxy).empty();
     const std::string value = Trimmed(ownHttps ? settings.httpsProxy : settings.httpProxy);
     if (value.empty() || InNoProxy(settings.noProxy, host))

@@ -7,6 +7,7 @@
 #include "net/anchor_file.h"
 #include "net/anchors.h"
 #include "net/certificate_names.h"
+#include "net/program_folder.h"
 #include "net/tls_profile.h"
 
 namespace {
@@ -85,15 +86,6 @@ struct Trust {
 };
 Trust *g_trust;
 
-std::string ProgramFolder()
-{
-    char path[MAX_PATH] = "";
-    const DWORD length = GetModuleFileNameA(NULL, path, sizeof path);
-    const std::string file(path, length < sizeof path ? length : 0);
-    const size_t slash = file.rfind('\\');
-    return slash == std::string::npos ? "" : file.substr(0, slash + 1);
-}
-
 // A certificate file is small; anything past a megabyte is not one.
 std::string FileContents(const std::string &path)
 {
@@ -120,7 +112,8 @@ const Trust &LoadTrust()
         return *g_trust;
     g_trust = new Trust();
     g_trust->store.anchors.assign(kBuiltInAnchors, kBuiltInAnchors + kBuiltInAnchorCount);
-    const std::string folder = ProgramFolder();
+    const std::string beside = ProgramFolder();
+    const std::string folder = beside.empty() ? beside : beside + "\\";
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA((folder + "*.crt").c_str(), &found);
     if (search == INVALID_HANDLE_VALUE)

@@ -46,8 +46,6 @@ public:
     // From another thread: makes a call that hangs past every time limit
     // return, where the transport needs help for that.
     virtual void Abandon() = 0;
-    // Whether it can follow a redirect to https.
-    virtual bool Secure() const = 0;
     // Its code for "the server did not answer in time".
     virtual DWORD TimeoutError() const = 0;
     // Why the last Open failed, where the transport can say (its own TLS,

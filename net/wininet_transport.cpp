@@ -14,12 +14,6 @@ namespace {
 
 const DWORD kBlockSize = 64 * 1024;
 
-bool IsHttps(const std::string &url)
-{
-    HttpUrl parts;
-    return SplitUrl(url, &parts) && parts.secure;
-}
-
 class WininetTransport : public Transport {
 public:
     WininetTransport(const WininetFunctions *api, HINTERNET session, Transport *secure)
@@ -37,7 +31,6 @@ public:
     DWORD Read(char *buffer, DWORD size, DWORD *got) override;
     void Close() override;
     void Abandon() override;
-    bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return ERROR_INTERNET_TIMEOUT; }
     ConnectionTrouble Trouble() const override
     {
@@ -46,7 +39,7 @@ public:
     // Plain http goes WININET's way, through the proxy it finds itself.
     ConnectionTrouble Route(const std::string &url) const override
     {
-        return secure_ && IsHttps(url) ? secure_->Route(url) : ConnectionTrouble();
+        return secure_ && IsHttpsUrl(url) ? secure_->Route(url) : ConnectionTrouble();
     }
 
 private:
@@ -60,7 +53,6 @@ private:
     std::unique_ptr<Transport> secure_;  // https, where WSOCK32 is there
     bool secureOpen_;                    // the current request is secure_'s
 };
-
 
 DWORD WininetTransport::Number(DWORD what)
 {
@@ -80,7 +72,7 @@ std::string WininetTransport::Text(DWORD what)
 DWORD WininetTransport::Open(const std::string &url, const std::string &headers,
                              DWORD timeoutMs, HttpAnswer *answer)
 {
-    secureOpen_ = secure_ && IsHttps(url);
+    secureOpen_ = secure_ && IsHttpsUrl(url);
     if (secureOpen_)
         return secure_->Open(url, headers, timeoutMs, answer);
     char host[INTERNET_MAX_HOST_NAME_LENGTH], path[INTERNET_MAX_PATH_LENGTH];

@@ -10,8 +10,8 @@
 
 #include "net/http_reading.h"
 #include "net/proxy_config.h"
-#include "net/text.h"
 #include "net/system_dlls.h"
+#include "net/text.h"
 #include "net/tls_stream.h"
 #include "net/transport.h"
 
@@ -39,7 +39,6 @@ public:
     DWORD Read(char *buffer, DWORD size, DWORD *got) override;
     void Close() override;
     void Abandon() override {}  // every wait but the lookup ends by itself
-    bool Secure() const override { return true; }
     DWORD TimeoutError() const override { return WSAETIMEDOUT; }
     ConnectionTrouble Trouble() const override { return trouble_; }
     ConnectionTrouble Route(const std::string &url) const override;
@@ -259,21 +258,26 @@ DWORD WinsockTransport::ReadHeadInto(HttpAnswer *answer)
     }
 }
 
-ConnectionTrouble WinsockTransport::Route(const std::string &url) const
+// The host of an address and the proxy on the way to it, as a box names them.
+ConnectionTrouble RouteOf(const HttpUrl &url, const ProxyChoice &via)
 {
     ConnectionTrouble route;
-    HttpUrl parts;
-    if (!SplitUrl(url, &parts))
-        return route;
-    const ProxyChoice via = ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port);
-    route.host = parts.host;
-    route.port = parts.port;
+    route.host = url.host;
+    route.port = url.port;
     route.setting = via.problem;
     if (!via.direct) {
         route.proxy = via.proxy.host + ":" + DecimalText(via.proxy.port);
         route.source = via.source;
     }
     return route;
+}
+
+ConnectionTrouble WinsockTransport::Route(const std::string &url) const
+{
+    HttpUrl parts;
+    if (!SplitUrl(url, &parts))
+        return ConnectionTrouble();
+    return RouteOf(parts, ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port));
 }
 
 // The proxy's own answer instead of the server's: final, since asking
@@ -315,7 +319,7 @@ DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
     if (!SplitUrl(url, &parts))
         return WSAEPROTONOSUPPORT;
     const ProxyChoice via = ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port);
-    trouble_ = Route(url);
+    trouble_ = RouteOf(parts, via);
     if (!via.direct) {
         if (const DWORD error = Connect(via.proxy.host, via.proxy.port)) {
             trouble_.kind = error == WSAETIMEDOUT ? ConnectionTrouble::kProxyNoAnswer
