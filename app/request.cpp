@@ -162,6 +162,9 @@ bool DownloadAndExtract(const PackageEntry &package, FetchOf what,
 const char *CopyAtHand(const FetchPaths &paths, const std::string &fileName);
 Ending DownloadEnding(const DownloadOutcome &outcome, const PackageEntry &file,
                       const PackageEntry &package, const std::string &path, std::string *detail);
+Ending DownloadChecked(const PackageEntry &file, const PackageEntry &package,
+                       const FetchPaths &paths, HWND progressWindow, DWORD *size,
+                       std::string *detail);
 bool ChecksumMatches(const std::string &path, const std::string &fileName);
 DWORD FileSize(const std::string &path);
 std::string ExtractionTrouble(const FetchPaths &paths, const std::string &folder);
@@ -174,22 +177,15 @@ Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPat
     const PackageEntry &file = FetchedFile(package, what);
     const std::string fileName = file.fileName;
     ShowStatus(progressWindow, CheckingText(fileName));
-    DWORD size;
+    DWORD size = 0;
     if (const char *where = CopyAtHand(paths, fileName)) {
         size = FileSize(paths.downloadPath);
         ShowProgress(progressWindow, size, size);
         ShowStatus(progressWindow, CopyUsedText(fileName, where));
     } else {
-        const DownloadOutcome outcome =
-            DownloadBesideWindows(file.url, paths.downloadPath, fileName, progressWindow);
-        if (outcome.result != kDownloaded)
-            return DownloadEnding(outcome, file, package, paths.downloadPath, detail);
-        ShowStatus(progressWindow, CheckingText(fileName));
-        if (!ChecksumMatches(paths.downloadPath, fileName)) {
-            DeleteFileA(paths.downloadPath.c_str());
-            return kChecksumFailed;
-        }
-        size = outcome.received;
+        const Ending fetched = DownloadChecked(file, package, paths, progressWindow, &size, detail);
+        if (fetched != kGoOn)
+            return fetched;
     }
     if (what == kExtractorFetch)
         return kGoOn;
@@ -205,6 +201,30 @@ Ending FetchAndExtract(const PackageEntry &package, FetchOf what, const FetchPat
     ShowStatus(progressWindow, DoneText(fileName, size));
     *detail = extractFolder;
     return kExtracted;
+}
+
+// Downloads the file and checks it: kGoOn, with its size, once it matches.
+// A body whose end nothing proved (no length, and chunks read by WININET)
+// may have been cut by a close that looked like its end, so such a file is
+// fetched once more before it is called corrupt.
+Ending DownloadChecked(const PackageEntry &file, const PackageEntry &package,
+                       const FetchPaths &paths, HWND progressWindow, DWORD *size,
+                       std::string *detail)
+{
+    for (int fetches = 1;; ++fetches) {
+        const DownloadOutcome outcome =
+            DownloadBesideWindows(file.url, paths.downloadPath, file.fileName, progressWindow);
+        if (outcome.result != kDownloaded)
+            return DownloadEnding(outcome, file, package, paths.downloadPath, detail);
+        ShowStatus(progressWindow, CheckingText(file.fileName));
+        if (ChecksumMatches(paths.downloadPath, file.fileName)) {
+            *size = outcome.received;
+            return kGoOn;
+        }
+        DeleteFileA(paths.downloadPath.c_str());
+        if (!outcome.endUnproven || fetches == 2)
+            return kChecksumFailed;
+    }
 }
 
 // The system's own words for an error code, without the closing full stop.

@@ -217,6 +217,7 @@ AttemptEnd Attempt(Transfer &t, const std::string &url)
         return Fail(t, kHttpStatus, 0);
     }
     c->answered = 1;
+    t.outcome.endUnproven = !answer.endKnown;
     if (status == 200) {
         c->length = answer.length;
         t.validator = Validator(answer);

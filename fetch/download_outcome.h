@@ -31,6 +31,8 @@ struct DownloadOutcome {
     uint32_t received, length;  // bytes in the file; the body's length, 0 if unknown
     uint32_t attempts;          // requests made for the file
     uint32_t silentSeconds;     // since the file last grew, for kConnectionLost
+    bool endUnproven;           // the body had no length, nor chunks the program read itself:
+                                // a close may have cut it without anything telling
     std::string url;            // where a redirect led, for kSecureRedirect and kTooManyRedirects;
                                 // the https address a kCannotConnect failed on
     ConnectionTrouble trouble;      // why the connection to url (or its proxy) could not be made;

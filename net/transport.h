@@ -15,6 +15,7 @@ struct HttpAnswer {
     DWORD status;
     std::string statusText;
     DWORD length;  // Content-Length; 0 when none, or when it is beyond 32 bits
+    bool endKnown;  // a cut body reads as an error or falls short of length, never as the end
     std::string contentRange, etag, lastModified, location;
 };
 

@@ -108,6 +108,9 @@ DWORD WininetTransport::Open(const std::string &url, const std::string &headers,
         return ERROR_HTTP_INVALID_SERVER_RESPONSE;
     answer->statusText = Text(HTTP_QUERY_STATUS_TEXT);
     answer->length = Number(HTTP_QUERY_CONTENT_LENGTH);
+    // WININET reads chunks itself, and may take a connection closed inside
+    // one for the body's end.
+    answer->endKnown = answer->length > 0;
     answer->contentRange = Text(HTTP_QUERY_CONTENT_RANGE);
     answer->etag = Text(HTTP_QUERY_ETAG);
     answer->lastModified = Text(HTTP_QUERY_LAST_MODIFIED);

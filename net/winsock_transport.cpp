@@ -244,6 +244,7 @@ DWORD WinsockTransport::ReadHeadInto(HttpAnswer *answer)
             answer->lastModified = head.lastModified;
             answer->location = head.location;
             chunked_ = head.chunked;
+            answer->endKnown = counted_ || chunked_;
             start_ = used;
             raw_ = true;
             return 0;

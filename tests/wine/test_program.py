@@ -393,6 +393,9 @@ FAILURES = {
     "a corrupt extractor": dict(
         mirror=fault("corrupt", EXTRACTOR), box=checksum_failed(), requested=[EXTRACTOR],
         absent=[EXTRACTOR]),
+    "a corrupt extractor without a length: fetched once more, in case a close cut it": dict(
+        mirror=fault("corrupt", EXTRACTOR, "--no-length"), box=checksum_failed(),
+        requested=[EXTRACTOR, EXTRACTOR], absent=[EXTRACTOR]),
     "an error page instead of the package": dict(
         mirror=fault("error", SEVENZIP), box=checksum_failed("The server answered 404 Not Found."),
         requested=[EXTRACTOR, SEVENZIP], absent=[SEVENZIP]),
@@ -536,6 +539,9 @@ RECOVERIES = {
         mirror=fault("swap", SEVENZIP), statuses=["200"]),
     "a body without a length cut once starts over": dict(
         mirror=fault("reset", SEVENZIP, "--fault-count", "1", "--no-length"), statuses=["200"]),
+    "a body without a length closed early looks whole: the checksum tells, and it comes again":
+        dict(mirror=fault("drop", SEVENZIP, "--fault-count", "1", "--no-length"),
+             statuses=["200"]),
 }
 
 
