@@ -115,6 +115,12 @@ class Screen:
                             buttons=[k["text"] for k in kids if k["class"] == "Button" and k["visible"]]))
         return out
 
+    def on_screen(self):
+        """The texts of every visible window and its children, to tell why an
+        awaited window never came."""
+        return [[w["text"]] + [k["text"] for k in self.children(w) if k["visible"] and k["text"]]
+                for w in self.windows(visible=True)]
+
     def icon(self, box):
         """Which standard icon a box shows, by the colour most of it has."""
         icon = next(k for k in box["kids"] if k["class"] == "Static" and k["w"] == k["h"] == 32)
@@ -141,9 +147,12 @@ class Screen:
         """Waits for a box with this caption (not one of besides), checks it
         and returns it."""
         others = {b["hwnd"] for b in besides}
-        box = until(f"a box {caption!r}", lambda: [b for b in self.boxes()
-                                                  if b["caption"] == caption
-                                                  and b["hwnd"] not in others], timeout)[0]
+        try:
+            box = until(f"a box {caption!r}", lambda: [b for b in self.boxes()
+                                                      if b["caption"] == caption
+                                                      and b["hwnd"] not in others], timeout)[0]
+        except TestFailure as failure:
+            raise TestFailure(f"{failure}; on screen: {self.on_screen()}") from None
         expect(f"text of {caption!r}", text, box["text"][:len(text)] if prefix else box["text"])
         expect(f"buttons of {caption!r}", ["OK"], box["buttons"])
         expect(f"icon of {caption!r}", icon, self.icon(box))
