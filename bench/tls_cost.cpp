@@ -4,7 +4,8 @@
 // the same inputs, sets up the same engines and exits, so only the work
 // itself is left. Arguments are key=value:
 //   op=x25519|p256 ec=m31|m15|i31|i15                      key pair + shared secret
-//   op=rsa rsa=i31|i15|i32 key=CERT.der sig=SIG msg=MSG   PKCS#1 v1.5 SHA-256 verify
+//   op=rsa rsa=ours|i31|i15|i32 key=CERT.der sig=SIG msg=MSG
+//                                                         PKCS#1 v1.5 SHA-256 verify
 //   op=ecdsa ec=m31|m15 key=CERT.der sig=SIG msg=MSG      ECDSA verify (SHA-256 on
 //                                                         P-256, SHA-384 on P-384)
 //   op=handshake port=P anchor=CERT.der... [rsa= ec= curves=x25519 order=ecdsa-first
@@ -28,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "net/rsa_public.h"
 #include "net/tls_profile.h"
 
 namespace {
@@ -136,8 +138,9 @@ struct Engines {
 Engines ChooseEngines(const Args &args)
 {
     Engines engines{};
-    const std::string rsa = Arg(args, "rsa", "i31"), ec = Arg(args, "ec", "m31");
-    engines.rsa = rsa == "i15" ? br_rsa_i15_pkcs1_vrfy
+    const std::string rsa = Arg(args, "rsa", "ours"), ec = Arg(args, "ec", "m31");
+    engines.rsa = rsa == "ours"  ? RsaVerifyPkcs1
+                : rsa == "i15" ? br_rsa_i15_pkcs1_vrfy
                 : rsa == "i32" ? br_rsa_i32_pkcs1_vrfy
                 : rsa == "i31" ? br_rsa_i31_pkcs1_vrfy
                                : nullptr;
