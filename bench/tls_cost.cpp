@@ -8,7 +8,7 @@
 //                                                         PKCS#1 v1.5 SHA-256 verify
 //   op=ecdsa ec=m31|m15 key=CERT.der sig=SIG msg=MSG      ECDSA verify (SHA-256 on
 //                                                         P-256, SHA-384 on P-384)
-//   op=handshake port=P anchor=CERT.der... [rsa= ec= curves=x25519 order=ecdsa-first
+//   op=handshake port=P anchor=CERT.der... [rsa= ec= curves=all order=ecdsa-first
 //                resume=1]
 //                                                         the client side of n
 //                                                         handshakes with 127.0.0.1:P
@@ -292,10 +292,7 @@ void OfferEcdsaFirst(br_ssl_engine_context *engine)
     br_ssl_engine_set_suites(engine, kSuites, sizeof kSuites / sizeof kSuites[0]);
 }
 
-// Other engines than the profile's, where asked for (rsa=, ec=), and the
-// key exchange restricted to x25519 (curves=x25519), so that the
-// ClientHello names no other curve. The profile's curves stay offered
-// otherwise: BearSSL 0.6 lists them by rising id, P-256 before x25519.
+// Other engines than the profile's, where asked for (rsa=, ec=).
 void UseEngines(const Args &args, br_ssl_client_context *client, br_x509_minimal_context *x509)
 {
     const Engines engines = ChooseEngines(args);
@@ -312,8 +309,6 @@ void UseEngines(const Args &args, br_ssl_client_context *client, br_x509_minimal
         br_ssl_engine_set_ecdsa(&client->eng, engines.ecdsa);
         br_x509_minimal_set_ecdsa(x509, engines.ec, engines.ecdsa);
     }
-    if (Arg(args, "curves", "all") == "x25519")
-        exchange.supported_curves = 1u << BR_EC_curve25519;
     br_ssl_engine_set_ec(&client->eng, &exchange);
 }
 
@@ -394,7 +389,8 @@ void Handshakes(const Args &args, long times)
     static br_ssl_client_context client;
     static br_x509_minimal_context x509;
     static unsigned char buffer[BR_SSL_BUFSIZE_BIDI];
-    SetUpTlsClient(&client, &x509, anchors.list.data(), anchors.list.size());
+    SetUpTlsClient(&client, &x509, anchors.list.data(), anchors.list.size(),
+                   Arg(args, "curves", "x25519") == "all");
     UseEngines(args, &client, &x509);
     if (Arg(args, "order", "rsa-first") == "ecdsa-first")
         OfferEcdsaFirst(&client.eng);

@@ -32,10 +32,29 @@ const br_ec_impl kEcEngine = {
     br_ec_all_m31.muladd,
 };
 
+const br_ec_impl kX25519Engine = {
+    1u << BR_EC_curve25519,
+    br_ec_all_m31.generator,
+    br_ec_all_m31.order,
+    br_ec_all_m31.xoff,
+    br_ec_all_m31.mul,
+    br_ec_all_m31.mulgen,
+    br_ec_all_m31.muladd,
+};
+
+// The server's ECDSA signature is checked on its key's curve, whichever
+// curves the key exchange was offered.
+uint32_t VerifyServerEcdsa(const br_ec_impl *, const void *hash, size_t hashLength,
+                           const br_ec_public_key *key, const void *signature,
+                           size_t signatureLength)
+{
+    return br_ecdsa_i31_vrfy_asn1(&kEcEngine, hash, hashLength, key, signature, signatureLength);
+}
+
 }  // namespace
 
 void SetUpTlsClient(br_ssl_client_context *client, br_x509_minimal_context *x509,
-                    const br_x509_trust_anchor *anchors, size_t anchorCount)
+                    const br_x509_trust_anchor *anchors, size_t anchorCount, bool allCurves)
 {
     br_ssl_client_zero(client);
     br_ssl_engine_context *engine = &client->eng;
@@ -55,8 +74,8 @@ void SetUpTlsClient(br_ssl_client_context *client, br_x509_minimal_context *x509
     br_ssl_engine_set_prf_sha256(engine, &br_tls12_sha256_prf);
     br_ssl_engine_set_prf_sha384(engine, &br_tls12_sha384_prf);
 
-    br_ssl_engine_set_ec(engine, &kEcEngine);
-    br_ssl_engine_set_ecdsa(engine, &br_ecdsa_i31_vrfy_asn1);
+    br_ssl_engine_set_ec(engine, allCurves ? &kEcEngine : &kX25519Engine);
+    br_ssl_engine_set_ecdsa(engine, &VerifyServerEcdsa);
     // RSA only ever checks signatures here (the suites all use ECDHE).
     br_ssl_client_set_rsapub(client, &RsaPublic);
     br_ssl_engine_set_rsavrfy(engine, &RsaVerifyPkcs1);

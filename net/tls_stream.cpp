@@ -129,10 +129,12 @@ const Trust &LoadTrust()
 }
 
 // The session of each host reached in this run, offered again on the next
-// connection to it, so that a 486 pays for a full handshake once per host.
+// connection to it, so that a 486 pays for a full handshake once per host;
+// and whether the host refused a ClientHello that offered x25519 alone.
 struct Session {
     std::string host;
-    br_ssl_session_parameters parameters;
+    br_ssl_session_parameters parameters;  // none yet while session_id_len is 0
+    bool allCurves;
 };
 const unsigned kSessions = 4;
 Session *g_sessions;
@@ -146,16 +148,17 @@ Session *SessionOf(const std::string &host)
     return NULL;
 }
 
-void RememberSession(const std::string &host, const br_ssl_engine_context *engine)
+Session *SessionFor(const std::string &host)
 {
     if (!g_sessions)
         g_sessions = new Session[kSessions]();
     Session *session = SessionOf(host);
     if (!session) {
         session = &g_sessions[g_nextSession++ % kSessions];
+        *session = Session();
         session->host = host;
     }
-    br_ssl_engine_get_session_parameters(engine, &session->parameters);
+    return session;
 }
 
 template <typename Value>
@@ -239,6 +242,7 @@ struct TlsState {
     DWORD connectionError;  // what the connection last failed with
     bool closed;            // the peer closed the connection
     bool betweenRecords;    // and it did so where a record could end
+    bool allCurves;         // the ClientHello offered every curve, not x25519 alone
     std::string host;
     uint32_t day;
 };
@@ -337,8 +341,10 @@ DWORD TlsStream::Start(const std::string &host)
     s->host = host;
     trouble_ = ConnectionTrouble();
     trouble_.host = host;
+    const Session *session = SessionOf(host);
+    s->allCurves = session && session->allCurves;
     SetUpTlsClient(&s->client, &s->x509.minimal, trust.store.anchors.data(),
-                   trust.store.anchors.size());
+                   trust.store.anchors.size(), s->allCurves);
     s->x509.vtable = &kChainKeeperClass;
     br_ssl_engine_set_x509(&s->client.eng, &s->x509.vtable);
     uint32_t seconds;
@@ -348,15 +354,15 @@ DWORD TlsStream::Start(const std::string &host)
     unsigned char seed[32];
     GatherEntropy(seed);
     br_ssl_engine_inject_entropy(&s->client.eng, seed, sizeof seed);
-    const Session *session = SessionOf(host);
-    if (session)
+    const bool resume = session && session->parameters.session_id_len > 0;
+    if (resume)
         br_ssl_engine_set_session_parameters(&s->client.eng, &session->parameters);
-    if (!br_ssl_client_reset(&s->client, host.c_str(), session != NULL))
+    if (!br_ssl_client_reset(&s->client, host.c_str(), resume))
         return Failure(true);
     br_sslio_init(&s->io, &s->client.eng, ReadRecords, s, WriteRecords, s);
     if (br_sslio_flush(&s->io) != 0)
         return Failure(true);
-    RememberSession(host, &s->client.eng);
+    br_ssl_engine_get_session_parameters(&s->client.eng, &SessionFor(host)->parameters);
     return 0;
 }
 
@@ -416,6 +422,12 @@ DWORD TlsStream::Failure(bool handshake)
     }
     if (error >= BR_ERR_X509_OK && error < BR_ERR_RECV_FATAL_ALERT)
         trouble_.skippedFiles = g_trust->skipped;
+    // A server from before x25519 finds nothing in common with a first
+    // offer; the next connection to it offers all the curves.
+    if (handshake && trouble_.kind == ConnectionTrouble::kNoCommonProtocol && !s->allCurves) {
+        SessionFor(s->host)->allCurves = true;
+        worthAnotherTry_ = true;
+    }
     // A server that refuses us, or that we refuse, will do so again; a
     // handshake broken off, or a record spoilt later, is the line's trouble.
     if (!handshake || trouble_.kind == ConnectionTrouble::kBrokenOff)

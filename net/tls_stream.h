@@ -30,10 +30,14 @@ public:
     // a cut.
     DWORD Receive(char *into, size_t room, size_t *got);
     ConnectionTrouble Trouble() const { return trouble_; }
+    // Whether Start was refused only for offering too few curves, so that a
+    // new connection to the host (which offers them all) may succeed.
+    bool WorthAnotherTry() const { return worthAnotherTry_; }
 
 private:
     DWORD Failure(bool handshake);
 
     std::unique_ptr<TlsState> state_;
     ConnectionTrouble trouble_;
+    bool worthAnotherTry_ = false;
 };

@@ -46,6 +46,7 @@ public:
 private:
     DWORD Connect(const std::string &host, uint16_t port);
     DWORD OpenTunnel(const HttpUrl &url);
+    DWORD Reach(const HttpUrl &url, const ProxyChoice &via);
     DWORD Refused(ConnectionTrouble::Kind kind, const HttpAnswer &answer);
     DWORD Wait(bool writing);
     DWORD SocketSend(const char *data, size_t size);
@@ -311,6 +312,41 @@ DWORD WinsockTransport::OpenTunnel(const HttpUrl &url)
     return 0;
 }
 
+// Connects to the server, or through the proxy to it, and shakes hands
+// for https.
+DWORD WinsockTransport::Reach(const HttpUrl &url, const ProxyChoice &via)
+{
+    trouble_ = RouteOf(url, via);
+    if (!via.direct) {
+        if (const DWORD error = Connect(via.proxy.host, via.proxy.port)) {
+            trouble_.kind = error == WSAETIMEDOUT ? ConnectionTrouble::kProxyNoAnswer
+                                                  : ConnectionTrouble::kProxyUnreachable;
+            trouble_.code = error;
+            return error;
+        }
+        if (url.secure) {
+            if (const DWORD error = OpenTunnel(url))
+                return error;
+        }
+    } else if (const DWORD error = Connect(url.host, url.port)) {
+        return error;
+    }
+    if (!url.secure)
+        return 0;
+    if (!records_)
+        records_.reset(new unsigned char[kRecordsSize]);
+    tls_.reset(new TlsStream(ReadConnection, WriteConnection, this));
+    const DWORD error = tls_->Start(url.host);
+    if (error) {
+        const ConnectionTrouble route = trouble_;
+        trouble_ = tls_->Trouble();
+        trouble_.proxy = route.proxy;
+        trouble_.source = route.source;
+        trouble_.setting = route.setting;
+    }
+    return error;
+}
+
 DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
                              DWORD timeoutMs, HttpAnswer *answer)
 {
@@ -320,39 +356,18 @@ DWORD WinsockTransport::Open(const std::string &url, const std::string &headers,
     if (!SplitUrl(url, &parts))
         return WSAEPROTONOSUPPORT;
     const ProxyChoice via = ChooseProxy(proxySettings_, parts.secure, parts.host, parts.port);
-    trouble_ = RouteOf(parts, via);
-    if (!via.direct) {
-        if (const DWORD error = Connect(via.proxy.host, via.proxy.port)) {
-            trouble_.kind = error == WSAETIMEDOUT ? ConnectionTrouble::kProxyNoAnswer
-                                                  : ConnectionTrouble::kProxyUnreachable;
-            trouble_.code = error;
-            return error;
-        }
-        if (parts.secure) {
-            if (const DWORD error = OpenTunnel(parts))
-                return error;
-        }
-    } else if (const DWORD error = Connect(parts.host, parts.port)) {
+    DWORD error = Reach(parts, via);
+    if (error && tls_ && tls_->WorthAnotherTry()) {
+        Close();
+        error = Reach(parts, via);
+    }
+    if (error)
         return error;
-    }
-    if (parts.secure) {
-        if (!records_)
-            records_.reset(new unsigned char[kRecordsSize]);
-        tls_.reset(new TlsStream(ReadConnection, WriteConnection, this));
-        if (const DWORD error = tls_->Start(parts.host)) {
-            const ConnectionTrouble route = trouble_;
-            trouble_ = tls_->Trouble();
-            trouble_.proxy = route.proxy;
-            trouble_.source = route.source;
-            trouble_.setting = route.setting;
-            return error;
-        }
-    }
     const bool proxied = !via.direct && !parts.secure;
-    if (const DWORD error =
-            SendAll(proxied ? ProxyGetRequest(parts, headers) : GetRequest(parts, headers)))
+    error = SendAll(proxied ? ProxyGetRequest(parts, headers) : GetRequest(parts, headers));
+    if (error)
         return error;
-    const DWORD error = ReadHeadInto(answer);
+    error = ReadHeadInto(answer);
     if (!error && proxied && answer->status == 407)
         return Refused(ConnectionTrouble::kProxyWantsPassword, *answer);
     return error;
