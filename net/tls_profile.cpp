@@ -22,25 +22,15 @@ const uint16_t kSuites[] = {
 const uint32_t kCurves = (1u << BR_EC_curve25519) | (1u << BR_EC_secp256r1) |
                          (1u << BR_EC_secp384r1);
 
-const br_ec_impl kEcEngine = {
-    kCurves,
-    br_ec_all_m31.generator,
-    br_ec_all_m31.order,
-    br_ec_all_m31.xoff,
-    br_ec_all_m31.mul,
-    br_ec_all_m31.mulgen,
-    br_ec_all_m31.muladd,
-};
+br_ec_impl EcEngine(uint32_t curves)
+{
+    br_ec_impl engine = br_ec_all_m31;
+    engine.supported_curves = curves;
+    return engine;
+}
 
-const br_ec_impl kX25519Engine = {
-    1u << BR_EC_curve25519,
-    br_ec_all_m31.generator,
-    br_ec_all_m31.order,
-    br_ec_all_m31.xoff,
-    br_ec_all_m31.mul,
-    br_ec_all_m31.mulgen,
-    br_ec_all_m31.muladd,
-};
+const br_ec_impl kEcEngine = EcEngine(kCurves);
+const br_ec_impl kX25519Engine = EcEngine(1u << BR_EC_curve25519);
 
 // The server's ECDSA signature is checked on its key's curve, whichever
 // curves the key exchange was offered.
